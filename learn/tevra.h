@@ -1,0 +1,100 @@
+// tevra: kernel machines for sparse data.
+//
+// The public face of the learning library: the records that the library and
+// both tools pass between each other, and the operations on them. Records are
+// plain structs released by free functions; every array they hold is
+// allocated with malloc/realloc and released with free.
+#ifndef TEVRA_LEARN_TEVRA_H_
+#define TEVRA_LEARN_TEVRA_H_
+
+namespace tevra {
+
+// One sparse feature entry. A sample is an array of Node in strictly
+// increasing index order, ended by a Node whose index is -1.
+struct Node {
+  int index;     // feature index; -1 marks the end of a sample
+  double value;  // feature value
+};
+
+// A training set. The samples point into one node store owned by whoever
+// read the set; working problems built from it own only their two arrays.
+struct Problem {
+  int sample_count;  // number of samples
+  int max_index;     // largest feature index of any sample (0 when none)
+  double* labels;    // class label or regression target of each sample
+  Node** samples;    // the samples
+};
+
+// Formulations (svm_type).
+enum Svm_type { c_svc = 0, kbb = 1, spoc = 2, epsilon_svr = 3, spoc_l2 = 4 };
+
+// Kernels (kernel_type).
+enum Kernel_type { linear = 0, polynomial = 1, rbf = 2, sigmoid = 3, precomputed = 4 };
+
+// Name tables indexed by the enumerators above, each ended by a null entry.
+extern const char* const svm_type_names[];
+extern const char* const kernel_type_names[];
+
+// Training parameters; fields in this order.
+struct Parameter {
+  int svm_type;        // formulation, 0 to 4
+  int kernel_type;     // kernel, 0 to 4
+  int degree;          // degree of the polynomial kernel
+  double gamma;        // kernel coefficient; 0 means "1 / max_index"
+  double coef0;        // constant term of the polynomial and sigmoid kernels
+  double cache_size;   // kernel column cache in megabytes
+  double eps;          // stopping tolerance
+  double C;            // cost
+  int weight_count;    // number of per-class weight entries
+  int* weight_labels;  // class label of each weight entry (owned)
+  double* weights;     // factor of each weight entry (owned)
+  double p;            // epsilon of the epsilon-insensitive loss
+  int shrinking;       // 1 to use the shrinking heuristics
+  int qpsize;          // working-set size of the decomposition solvers
+  double Cbegin;       // first cost of alpha seeding (linear kernel)
+  double Cstep;        // factor between successive seeding costs
+};
+
+// A trained model; fields in this order.
+struct Model {
+  Parameter param;         // copy of the training parameters (weight arrays
+                           // are borrowed and never released through here)
+  int nr_class;            // number of classes; 2 for epsilon_svr
+  int total_sv;            // number of support vectors
+  Node** SV;               // the support vectors, grouped by class
+  double** coefficients;   // rows of total_sv dual coefficients
+  int* label;              // class labels (absent for epsilon_svr)
+  int* nr_sv;              // support vectors per class (absent for epsilon_svr)
+  int owns_sv_nodes;       // 1: SV[0] starts one node block owned by the model
+};
+
+// The parameters the training tool starts from before it reads its options.
+Parameter default_parameter();
+
+// Number of coefficient rows a model of this formulation holds.
+int coefficient_row_count(int svm_type, int nr_class);
+
+// Frees everything the model holds and leaves the record itself.
+void release_model_contents(Model* model);
+// Releases *model and sets it to null; does nothing on null.
+void destroy_model(Model** model);
+// Frees the weight arrays of the parameter.
+void release_parameter(Parameter* param);
+
+// Returns the text of the first rule the parameters break, or null.
+const char* check_parameters(const Problem* problem, const Parameter* param);
+
+// Trains a model; its support vectors borrow the problem's nodes.
+Model* train_model(const Problem* problem, const Parameter* param);
+
+// Writes the model file; 0 on success, -1 on failure.
+int save_model_file(const char* file_name, const Model* model);
+// Reads a model file; null on failure (after one message for bad content).
+Model* load_model_file(const char* file_name);
+
+// Predicted class label, or regression value, of sample x.
+double predict_value(const Model* model, const Node* x);
+
+}  // namespace tevra
+
+#endif  // TEVRA_LEARN_TEVRA_H_

@@ -1,0 +1,26 @@
+// Training routines of the formulations, called by train_model. Each
+// returns a malloc'ed coefficient array that the caller frees.
+#ifndef TEVRA_LEARN_TRAINING_ROUTINES_H_
+#define TEVRA_LEARN_TRAINING_ROUTINES_H_
+
+#include "learn/tevra.h"
+
+namespace tevra {
+
+// c_svc (one pair of classes; labels +1/-1) and epsilon_svr: sample_count
+// coefficients (signed alpha, or alpha - alpha* for regression).
+double* train_bounded_problem(const Problem& problem, const Parameter& param, double C_pos,
+                              double C_neg);
+
+// kbb: (nr_class - 1) * sample_count variables in blocks, one per class.
+// labels hold each grouped sample's class index as a double.
+double* train_single_multiclass(const Problem& problem, const Parameter& param, int nr_class,
+                                const double* class_C, const int* class_sizes);
+
+// spoc, spoc_l2: sample_count * nr_class values, sample-major.
+double* train_crammer_singer(const Problem& problem, const Parameter& param, int nr_class,
+                             const double* class_C, int svm_type);
+
+}  // namespace tevra
+
+#endif  // TEVRA_LEARN_TRAINING_ROUTINES_H_

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing tevra needs, where it is missing:
+# compilers, CMake, GoogleTest, reference BLAS/LAPACK, and GNU Octave (the
+# host of the extension modules and their tests).
+set -euo pipefail
+need=()
+command -v g++ >/dev/null || need+=(g++)
+command -v cmake >/dev/null || need+=(cmake)
+[ -f /usr/lib/x86_64-linux-gnu/libgtest.a ] || [ -f /usr/lib/libgtest.a ] || need+=(libgtest-dev)
+[ -e /usr/lib/x86_64-linux-gnu/libblas.so ] || need+=(libblas-dev)
+[ -e /usr/lib/x86_64-linux-gnu/liblapack.so ] || need+=(liblapack-dev)
+command -v octave-cli >/dev/null || need+=(octave)
+command -v mkoctfile >/dev/null || need+=(liboctave-dev)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi

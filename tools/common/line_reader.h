@@ -1,0 +1,24 @@
+// Line reading and input-error report shared by both tools.
+#ifndef TEVRA_TOOLS_COMMON_LINE_READER_H_
+#define TEVRA_TOOLS_COMMON_LINE_READER_H_
+
+#include <cstddef>
+#include <cstdio>
+
+namespace tevra {
+
+// Returns the next whole line (with its newline, if the file has one) in
+// line_buffer, or null at end of file. The buffer starts at 1024 bytes and
+// doubles until a line fits; it lives until the process ends.
+char* read_line(std::FILE* file);
+
+// Characters placed into the buffer by the last read_line; larger than
+// strlen(line) when the line holds a NUL byte.
+extern std::size_t line_length;
+
+// Prints "Wrong input format at line %d\n" to standard error and exits 1.
+[[noreturn]] void report_input_error(int line);
+
+}  // namespace tevra
+
+#endif  // TEVRA_TOOLS_COMMON_LINE_READER_H_
