@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,9 @@ struct Header_case {
   int kernel_type;
   const char* parameter_lines;  // what follows the kernel_type line
 };
+void PrintTo(const Header_case& c, std::ostream* os) {
+  *os << "kernel " << c.kernel_type;
+}
 
 class ModelFileHeader : public ModelFile, public ::testing::WithParamInterface<Header_case> {};
 
@@ -148,6 +152,9 @@ struct Round_trip_case {
   std::vector<int> nr_sv;
   std::vector<std::vector<double>> rows;
 };
+void PrintTo(const Round_trip_case& c, std::ostream* os) {
+  *os << "svm_type " << c.svm_type << ", kernel " << c.kernel_type;
+}
 
 class ModelFileRoundTrip : public ModelFile, public ::testing::WithParamInterface<Round_trip_case> {};
 
@@ -363,6 +370,9 @@ struct Malformed_case {
   std::string text;
   const char* message;
 };
+void PrintTo(const Malformed_case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ModelFileMalformed : public ModelFile, public ::testing::WithParamInterface<Malformed_case> {};
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +26,9 @@ struct Line_case {
   double target;
   std::vector<std::pair<int, double>> entries;
 };
+void PrintTo(const Line_case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class TestLine : public ::testing::TestWithParam<Line_case> {};
 
