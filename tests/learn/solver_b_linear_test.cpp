@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -152,6 +153,10 @@ struct Linear_case {
   double C_neg;
   unsigned seed;
 };
+
+void PrintTo(const Linear_case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Linear_problem_test : public ::testing::TestWithParam<Linear_case> {};
 

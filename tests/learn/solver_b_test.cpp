@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,6 +66,10 @@ struct Selection_case {
   std::vector<int> expected_set;
   double expected_Gmax;
 };
+
+void PrintTo(const Selection_case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Selection_test : public ::testing::TestWithParam<Selection_case> {};
 
@@ -240,6 +245,10 @@ struct Period_case {
   int period;
 };
 
+void PrintTo(const Period_case& c, std::ostream* os) {
+  *os << "l" << c.l << "_qpsize" << c.qpsize;
+}
+
 class Period_test : public ::testing::TestWithParam<Period_case> {};
 
 TEST_P(Period_test, IsTheSmallerOfTwoIntegerQuotients) {
@@ -286,6 +295,10 @@ struct Optimal_start_case {
   int qpsize;
   const char* output;
 };
+
+void PrintTo(const Optimal_start_case& c, std::ostream* os) {
+  *os << "l" << c.l << "_qpsize" << c.qpsize;
+}
 
 class Optimal_start_test : public ::testing::TestWithParam<Optimal_start_case> {};
 
@@ -343,6 +356,10 @@ struct Random_case {
   double C_neg;
   unsigned seed;
 };
+
+void PrintTo(const Random_case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Random_problem_test : public ::testing::TestWithParam<Random_case> {};
 
