@@ -1,5 +1,6 @@
 // The entry sequence of tevra-train, run as a separate process.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +28,8 @@ std::string slurp(const std::string& name) {
 
 std::string work_dir() {
   static const std::string dir = [] {
-    const std::string d = testing::TempDir() + "train_main_test_work";
+    // ctest runs every test as its own process, several at once.
+    const std::string d = testing::TempDir() + "train_main_test_" + std::to_string(getpid());
     std::system(("mkdir -p '" + d + "'").c_str());
     return d;
   }();
@@ -48,6 +50,13 @@ Run_result run_train(const std::string& arguments) {
   const int raw = std::system(command.c_str());
   return Run_result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
 }
+
+// Removes the work directory after the last test.
+class Work_dir_cleanup : public testing::Environment {
+ public:
+  void TearDown() override { std::system(("rm -rf '" + work_dir() + "'").c_str()); }
+};
+const testing::Environment* const cleanup = testing::AddGlobalTestEnvironment(new Work_dir_cleanup);
 
 const std::string iris = "'" TEVRA_TEST_DATA_DIR "/iris.all'";
 
@@ -70,13 +79,17 @@ struct Failure_case {
   const char* name;
   std::string arguments;
   std::string err;
-  bool usage;  // whether the usage text follows on standard output
+  bool usage;               // whether the usage text follows on standard output
+  const char* file_bytes = nullptr;  // if set: a training file written and named last
 };
 
 class TrainMainFailures : public testing::TestWithParam<Failure_case> {};
 
 TEST_P(TrainMainFailures, OneMessageAndStatusOne) {
-  const Run_result r = run_train(GetParam().arguments);
+  std::string arguments = GetParam().arguments;
+  if (GetParam().file_bytes != nullptr)
+    arguments += " '" + write_file("train.txt", GetParam().file_bytes) + "'";
+  const Run_result r = run_train(arguments);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, GetParam().err);
   EXPECT_EQ(r.out.rfind("Usage: tevra-train", 0) == 0, GetParam().usage) << r.out;
@@ -113,13 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "Error: weight gives a class cost of 0, which c_svc with the linear kernel "
                      "cannot train (alpha seeding divides by the class cost)\n",
                      false},
-        Failure_case{"ReaderBeforeValidation", "-c 0 '" + write_file("bad.txt", "1 1:1\n1 x\n2 :1\n") + "'",
-                     "Wrong input format at line 3\n", false},
-        Failure_case{"EmptyTrainingSet", "'" + write_file("empty.txt", "") + "'",
-                     "Error: no training data\n", false},
-        Failure_case{"EmptyTrainingSetCrossValidation",
-                     "-v 2 '" + write_file("empty_cv.txt", "") + "'",
-                     "Error: no training data\n", false}),
+        Failure_case{"ReaderBeforeValidation", "-c 0", "Wrong input format at line 3\n", false,
+                     "1 1:1\n1 x\n2 :1\n"},
+        Failure_case{"EmptyTrainingSet", "", "Error: no training data\n", false, ""},
+        Failure_case{"EmptyTrainingSetCrossValidation", "-v 2", "Error: no training data\n",
+                     false, ""}),
     [](const testing::TestParamInfo<Failure_case>& info) { return info.param.name; });
 
 TEST(TrainMain, NoModelFileAfterAFailure) {

@@ -1,9 +1,12 @@
 #include "tools/train/training_reader.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 
@@ -12,8 +15,9 @@ namespace {
 
 std::string write_temp_file(const std::string& bytes) {
   static int serial = 0;
-  const std::string name =
-      testing::TempDir() + "training_reader_test_" + std::to_string(serial++) + ".txt";
+  // ctest runs every test as its own process, several at once.
+  const std::string name = testing::TempDir() + "training_reader_test_" +
+                           std::to_string(getpid()) + "_" + std::to_string(serial++) + ".txt";
   std::FILE* file = std::fopen(name.c_str(), "wb");
   std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);
@@ -39,11 +43,18 @@ class ReadTrainingSet : public testing::Test {
     std::free(problem_.labels);
     std::free(problem_.samples);
     std::free(node_store_);
+    for (const std::string& name : files_) std::remove(name.c_str());
+  }
+  // Written here, before any death test forks, so that TearDown removes it.
+  std::string file_with(const std::string& bytes) {
+    files_.push_back(write_temp_file(bytes));
+    return files_.back();
   }
   const Problem& read(const std::string& bytes) {
-    read_training_set(write_temp_file(bytes).c_str(), &param_, &problem_, &node_store_);
+    read_training_set(file_with(bytes).c_str(), &param_, &problem_, &node_store_);
     return problem_;
   }
+  std::vector<std::string> files_;
   Parameter param_ = default_parameter();
   Problem problem_{};
   Node* node_store_ = nullptr;
@@ -160,7 +171,9 @@ class RefusedFiles : public ReadTrainingSet, public testing::WithParamInterface<
 TEST_P(RefusedFiles, ExitWithMessage) {
   param_.svm_type = GetParam().svm_type;
   param_.kernel_type = GetParam().kernel_type;
-  EXPECT_EXIT(read(GetParam().bytes), testing::ExitedWithCode(1), GetParam().message);
+  const std::string name = file_with(GetParam().bytes);
+  EXPECT_EXIT(read_training_set(name.c_str(), &param_, &problem_, &node_store_),
+              testing::ExitedWithCode(1), GetParam().message);
 }
 
 const char* const line1 = "^Wrong input format at line 1\n$";
