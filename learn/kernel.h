@@ -36,9 +36,11 @@ inline double integer_power(double base, int degree) {
 // construction. Whole stretches of a column go through kernel_column, which
 // scatters the column's own sample into a dense row once and then needs only
 // one pass over each other sample. Adding the exact zero products of absent
-// features leaves a sum unchanged, so both paths agree to the last bit.
+// features leaves a sum unchanged, so both paths agree to the last bit
+// (feature values are finite: the readers refuse any other).
 // When the feature indices are too large for a dense row, kernel_column
-// falls back to pair_kernel.
+// falls back to pair_kernel. The dense row is an addition for speed only:
+// it changes no value.
 class Kernel {
  public:
   // Copies the count sample pointers (the nodes stay borrowed) and the
@@ -61,10 +63,11 @@ class Kernel {
 
   Node** samples;          // own array of borrowed sample pointers
   double* squared_norms;   // dot(x, x) per sample; rbf only, else null
-  const int kernel_type;
-  const int degree;
-  const double gamma;
-  const double coef0;
+  // Copies of the kernel settings, fixed for the life of the object.
+  const int kernel_type;   // selects the formula
+  const int degree;        // polynomial degree
+  const double gamma;      // coefficient of the dot product (or distance)
+  const double coef0;      // constant term of polynomial and sigmoid
 
   // Hands K(i, j) to store(j, value) for j = begin to end-1, in increasing
   // j. The kernel type is tested once per call, never per entry.

@@ -236,6 +236,15 @@ INSTANTIATE_TEST_SUITE_P(
              kernel_type_names[std::get<1>(info.param)];
     });
 
+TEST(MemberKernel, PrecomputedTruncatesTheSerialOfTheSecondSample) {
+  const Sample_set set = make_set({sample({{0, 1}, {1, 10}, {2, 20}, {3, 30}}),
+                                   sample({{0, 2.9}, {1, 11}, {2, 21}, {3, 31}})});
+  Kernel_probe kernel(set, kernel_parameter(precomputed));
+  EXPECT_EQ(kernel.pair(0, 1), 20);
+  EXPECT_EQ(kernel.pair(1, 0), 11);
+  EXPECT_EQ(kernel.column(0, 0, 2), (std::vector<double>{10, 20}));
+}
+
 TEST(MemberKernel, LaterParameterChangesDoNotReachTheKernel) {
   const Sample_set set = small_set();
   Parameter param = kernel_parameter(polynomial);
