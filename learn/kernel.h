@@ -61,13 +61,13 @@ class Kernel {
   // The formula of this kernel, bound once at construction.
   double (Kernel::*pair_kernel)(int i, int j) const;
 
-  Node** samples;          // own array of borrowed sample pointers
-  double* squared_norms;   // dot(x, x) per sample; rbf only, else null
+  Node** samples;         // own array of borrowed sample pointers
+  double* squared_norms;  // dot(x, x) per sample; rbf only, else null
   // Copies of the kernel settings, fixed for the life of the object.
-  const int kernel_type;   // selects the formula
-  const int degree;        // polynomial degree
-  const double gamma;      // coefficient of the dot product (or distance)
-  const double coef0;      // constant term of polynomial and sigmoid
+  const int kernel_type;  // selects the formula
+  const int degree;       // polynomial degree
+  const double gamma;     // coefficient of the dot product (or distance)
+  const double coef0;     // constant term of polynomial and sigmoid
 
   // Hands K(i, j) to store(j, value) for j = begin to end-1, in increasing
   // j. The kernel type is tested once per call, never per entry.
@@ -81,6 +81,7 @@ class Kernel {
   double rbf_pair(int i, int j) const;
   double sigmoid_pair(int i, int j) const;
   double precomputed_pair(int i, int j) const;
+  double unknown_pair(int i, int j) const;
 
   // Dot product of the scattered sample with y: one pass over y.
   double dense_dot(const Node* y) const {
@@ -119,8 +120,7 @@ void Kernel::kernel_column(int i, int begin, int end, Store store) {
       break;
     }
     case sigmoid:
-      for (int j = begin; j < end; ++j)
-        store(j, std::tanh(gamma * dense_dot(samples[j]) + coef0));
+      for (int j = begin; j < end; ++j) store(j, std::tanh(gamma * dense_dot(samples[j]) + coef0));
       break;
     default:  // dense_row stays empty for every other kernel
       break;

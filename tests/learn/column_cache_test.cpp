@@ -154,8 +154,8 @@ TEST_P(Smallest_budget_test, KeepsQpsizeCompleteColumns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Smallest_budget_test,
-                         testing::Values(Floor_case{3, 2}, Floor_case{50, 10},
-                                         Floor_case{200, 37}, Floor_case{64, 64}));
+                         testing::Values(Floor_case{3, 2}, Floor_case{50, 10}, Floor_case{200, 37},
+                                         Floor_case{64, 64}));
 
 // ---------------------------------------------------------------------------
 // swap_positions
@@ -230,7 +230,7 @@ TEST(SwapPositions, SecondPositionEndsMostRecentlyUsed) {
 // the current order, and the budget must never go negative.
 TEST(ColumnCache, StaysConsistentWithReorderedMatrix) {
   const int count = 30;
-  Column_cache cache(count, 0, 4);  // small: evictions all the time
+  Column_cache cache(count, 0, 4);   // small: evictions all the time
   std::vector<int> original(count);  // position -> original index
   std::iota(original.begin(), original.end(), 0);
   auto entry = [&](int row, int column) {
