@@ -1,3 +1,4 @@
+// Reads one whole line at a time into a buffer that only grows.
 #include "tools/common/line_reader.h"
 
 #include <cstdlib>
@@ -6,8 +7,8 @@
 namespace tevra {
 
 namespace {
-char* line_buffer = nullptr;
-std::size_t line_capacity = 0;
+char* line_buffer = nullptr;    // holds the last line read, NUL-terminated
+std::size_t line_capacity = 0;  // bytes allocated for line_buffer
 }  // namespace
 
 std::size_t line_length = 0;
@@ -18,9 +19,10 @@ char* read_line(std::FILE* file) {
     line_buffer = static_cast<char*>(std::malloc(line_capacity));
   }
   line_length = 0;
-  // getc-based so that a NUL byte inside a line is kept and counted.
+  // Character by character rather than fgets, so that a NUL byte inside a
+  // line is kept and counted instead of hiding the rest of the line.
   int c;
-  while ((c = std::getc(file)) != EOF) {
+  while ((c = getc_unlocked(file)) != EOF) {
     if (line_length + 1 >= line_capacity) {
       line_capacity *= 2;
       line_buffer = static_cast<char*>(std::realloc(line_buffer, line_capacity));
@@ -29,8 +31,21 @@ char* read_line(std::FILE* file) {
     if (c == '\n') break;
   }
   if (line_length == 0) return nullptr;
+  // CR LF and a CR at the very end of the file end a line like LF and EOF.
+  if (line_buffer[line_length - 1] == '\n') {
+    if (line_length >= 2 && line_buffer[line_length - 2] == '\r') {
+      line_buffer[line_length - 2] = '\n';
+      --line_length;
+    }
+  } else if (line_buffer[line_length - 1] == '\r') {
+    --line_length;
+  }
   line_buffer[line_length] = '\0';
   return line_buffer;
+}
+
+bool line_has_nul() {
+  return line_buffer != nullptr && std::strlen(line_buffer) != line_length;
 }
 
 void report_input_error(int line) {

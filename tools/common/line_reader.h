@@ -10,11 +10,18 @@ namespace tevra {
 // Returns the next whole line (with its newline, if the file has one) in
 // line_buffer, or null at end of file. The buffer starts at 1024 bytes and
 // doubles until a line fits; it lives until the process ends.
+//
+// A carriage return right before the line end is dropped, so files with
+// CRLF line ends read exactly like files with LF line ends.
 char* read_line(std::FILE* file);
 
 // Characters placed into the buffer by the last read_line; larger than
 // strlen(line) when the line holds a NUL byte.
 extern std::size_t line_length;
+
+// True when the last line returned by read_line holds a NUL byte, which
+// would cut the line short for every string routine.
+bool line_has_nul();
 
 // Prints "Wrong input format at line %d\n" to standard error and exits 1.
 [[noreturn]] void report_input_error(int line);

@@ -1,6 +1,42 @@
+// tevra-train: reads a training set, validates the parameters, and either
+// trains and saves one model or cross-validates.
 #include <cstdio>
+#include <cstdlib>
 
-int main() {
-  std::puts("Usage: tevra-train [options] training_set_file [model_file]");
-  return 1;
+#include "learn/tevra.h"
+#include "tools/train/cross_validation.h"
+#include "tools/train/options.h"
+#include "tools/train/training_reader.h"
+
+int main(int argc, char** argv) {
+  using namespace tevra;
+
+  Train_options options;
+  parse_options(argc, argv, &options);
+
+  Problem problem{};
+  Node* node_store = nullptr;
+  read_training_set(options.training_set_file, &options.param, &problem, &node_store);
+
+  if (const char* error = check_parameters(&problem, &options.param)) {
+    std::fprintf(stderr, "Error: %s\n", error);
+    std::exit(1);
+  }
+
+  if (options.cv_mode) {
+    cross_validate(&problem, options.param, options.fold_count);
+  } else {
+    Model* model = train_model(&problem, &options.param);
+    if (save_model_file(options.model_file, model) != 0) {
+      std::fprintf(stderr, "can't save model to file %s\n", options.model_file);
+      std::exit(1);
+    }
+    destroy_model(&model);
+  }
+
+  release_parameter(&options.param);
+  std::free(problem.labels);
+  std::free(problem.samples);
+  std::free(node_store);
+  return 0;
 }

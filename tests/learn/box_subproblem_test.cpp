@@ -1,0 +1,194 @@
+#include "learn/box_subproblem.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "learn/box_solver_state.h"
+
+namespace tevra {
+namespace {
+
+// A sub-problem owned by the test; A is given row by row and stored
+// column-major (it is symmetric, so only the reading order changes).
+struct Problem_data {
+  std::vector<double> matrix;
+  std::vector<double> linear;
+  std::vector<double> upper;
+  std::vector<double> x;
+  double tolerance = 1e-10;
+
+  Box_subproblem record() {
+    return Box_subproblem{tolerance, static_cast<int>(x.size()), x.data(), upper.data(),
+                          matrix.data(), linear.data()};
+  }
+};
+
+// Runs the solver and returns what it printed.
+std::string solve_capturing(Problem_data& p) {
+  testing::internal::CaptureStdout();
+  solve_box_subproblem(p.record());
+  std::fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+double objective(const Problem_data& p, const std::vector<double>& x) {
+  const int n = static_cast<int>(x.size());
+  double f = 0;
+  for (int i = 0; i < n; ++i) {
+    f += p.linear[i] * x[i];
+    for (int j = 0; j < n; ++j) f += 0.5 * x[i] * p.matrix[i + j * n] * x[j];
+  }
+  return f;
+}
+
+int count_of(const std::string& text, const std::string& line) {
+  int count = 0;
+  for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+    ++count;
+  return count;
+}
+
+struct Known_answer {
+  const char* name;
+  Problem_data problem;
+  std::vector<double> solution;
+  std::vector<bool> exact;  // coordinates that must sit exactly on a bound
+};
+
+class KnownAnswer : public testing::TestWithParam<Known_answer> {};
+
+TEST_P(KnownAnswer, ReachesTheMinimiser) {
+  Known_answer c = GetParam();
+  const std::string printed = solve_capturing(c.problem);
+  EXPECT_EQ(printed, "");
+  for (std::size_t i = 0; i < c.solution.size(); ++i) {
+    if (c.exact[i])
+      EXPECT_EQ(c.problem.x[i], c.solution[i]) << "coordinate " << i;
+    else
+      EXPECT_NEAR(c.problem.x[i], c.solution[i], 1e-8) << "coordinate " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Box, KnownAnswer,
+    testing::Values(
+        // 4x0 + x1 = 1, x0 + 3x1 = 2.
+        Known_answer{"interior", {{4, 1, 1, 3}, {-1, -2}, {1, 1}, {0, 0}},
+                     {1.0 / 11, 7.0 / 11}, {false, false}},
+        Known_answer{"interior_from_upper_corner", {{4, 1, 1, 3}, {-1, -2}, {1, 1}, {1, 1}},
+                     {1.0 / 11, 7.0 / 11}, {false, false}},
+        // Unconstrained minimiser (2, 0.5): x0 stops at its upper bound.
+        Known_answer{"upper_face", {{2, 0, 0, 2}, {-4, -1}, {1, 1}, {0.5, 0.5}}, {1, 0.5},
+                     {true, false}},
+        // Coupled: with x0 = 1 the free x1 solves 1 + 2x1 = 2.
+        Known_answer{"coupled_face", {{2, 1, 1, 2}, {-5, -2}, {1, 1}, {0, 0}}, {1, 0.5},
+                     {true, false}},
+        Known_answer{"corner", {{2, 0, 0, 2}, {-4, 3}, {1, 1}, {0.3, 0.7}}, {1, 0},
+                     {true, true}},
+        // Three variables, lower face for x2; x0, x1 solve [[3,1],[1,2]] x = (1,1).
+        Known_answer{"lower_face_3",
+                     {{3, 1, 0, 1, 2, 1, 0, 1, 4}, {-1, -1, 2}, {5, 5, 5}, {1, 1, 1}},
+                     {0.2, 0.4, 0}, {false, false, true}},
+        // A zero upper bound fixes the variable.
+        Known_answer{"fixed_variable", {{2, 1, 1, 2}, {-2, -2}, {0, 3}, {0, 0}}, {0, 1},
+                     {true, false}}),
+    [](const testing::TestParamInfo<Known_answer>& info) { return info.param.name; });
+
+// Starts from which no coordinate can move: one evaluation, x untouched.
+TEST(SolveBoxSubproblem, OptimalStartReturnsAfterOneEvaluation) {
+  struct Case {
+    const char* name;
+    Problem_data problem;
+  } cases[] = {
+      {"corner_pushing_out", {{2, 0, 0, 2}, {-4, 3}, {1, 1}, {1, 0}}},
+      {"zero_gradient_inside", {{4, 1, 1, 3}, {-1.5, -1.75}, {1, 1}, {0.25, 0.5}}},
+      {"zero_matrix_and_linear", {{0, 0, 0, 0}, {0, 0}, {1, 1}, {0.5, 0.5}}},
+  };
+  for (Case& c : cases) {
+    const std::vector<double> start = c.problem.x;
+    EXPECT_EQ(solve_capturing(c.problem), "") << c.name;
+    EXPECT_EQ(c.problem.x, start) << c.name;
+    EXPECT_EQ(box_solver_state().evaluation_count, 1) << c.name;
+  }
+}
+
+// Two identical samples give a singular block: the plain factorisation fails,
+// the shifted one succeeds, so nothing is printed and the shift stays.
+TEST(SolveBoxSubproblem, SingularSemidefiniteBlockUsesTheShiftSilently) {
+  Problem_data p{{1, 1, 1, 1}, {-1, -1}, {2, 2}, {0, 0}};
+  const double shift = box_solver_state().cholesky_shift;
+  EXPECT_EQ(solve_capturing(p), "");
+  EXPECT_EQ(box_solver_state().cholesky_shift, shift);
+  EXPECT_NEAR(p.x[0] + p.x[1], 1, 1e-9);
+  EXPECT_GE(p.x[0], 0);
+  EXPECT_GE(p.x[1], 0);
+}
+
+// An indefinite free block defeats the shift: the message is printed once per
+// failed factorisation and the shift doubles each time, for later solves too.
+TEST(SolveBoxSubproblem, IndefiniteBlockReportsAndDoublesTheShift) {
+  const double shift = box_solver_state().cholesky_shift;
+  Problem_data p{{1, 2, 2, 1}, {-1, -1}, {1, 1}, {0.5, 0.4}};
+  const std::string printed = solve_capturing(p);
+  const int failures = count_of(printed, "A is not positive semi-definite\n");
+  ASSERT_GE(failures, 1);
+  EXPECT_EQ(printed.size(), failures * std::string("A is not positive semi-definite\n").size());
+  EXPECT_EQ(box_solver_state().cholesky_shift, std::ldexp(shift, failures));
+  // The minimisers over the box are the corners (1, 0) and (0, 1), f = -1/2.
+  EXPECT_DOUBLE_EQ(objective(p, p.x), -0.5);
+
+  // A positive definite problem afterwards neither prints nor resets it.
+  const double grown = box_solver_state().cholesky_shift;
+  Problem_data q{{4, 1, 1, 3}, {-1, -2}, {1, 1}, {0, 0}};
+  EXPECT_EQ(solve_capturing(q), "");
+  EXPECT_EQ(box_solver_state().cholesky_shift, grown);
+}
+
+// Unbounded below in practice: the linear decrease runs past f_minimum.
+TEST(SolveBoxSubproblem, FallingBelowFMinimumStopsWithWarning) {
+  Problem_data p{{0}, {-1}, {1e300}, {0}};
+  EXPECT_EQ(solve_capturing(p), "WARNING: F .LT. FMIN\n");
+  EXPECT_GT(p.x[0], 1e32);
+  EXPECT_LE(p.x[0], 1e300);
+  EXPECT_LT(box_solver_state().evaluation_count, 1000);
+}
+
+// A large rank-one block whose rounding makes every free block indefinite:
+// the iteration never settles and is cut off after 1000 trial points.
+TEST(SolveBoxSubproblem, StopsAfterOneThousandTrialPoints) {
+  const double z[] = {-82900, 75900, -85200, 68100};
+  Problem_data p;
+  p.tolerance = 0;
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 4; ++i) p.matrix.push_back(z[i] * z[j]);
+  p.linear = {817000, -314000, 80000, -891000};
+  p.upper = {3.5, 2.5, 1.6, 1.7};
+  p.x = {0, 0, 0, 0};
+  box_solver_state().cholesky_shift = initial_cholesky_shift;  // the run depends on it
+  solve_capturing(p);
+  EXPECT_EQ(box_solver_state().evaluation_count, 1001);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_GE(p.x[i], 0);
+    EXPECT_LE(p.x[i], p.upper[i]);
+  }
+}
+
+// Only the shift carries over: the same problem solved twice, with other
+// problems in between, gives the same point to the last bit.
+TEST(SolveBoxSubproblem, ConsecutiveSolvesAreIndependent) {
+  const Problem_data base{{5, 2, 1, 2, 4, 1, 1, 1, 3}, {-3, 1, -2}, {1, 0.5, 2}, {0.2, 0.2, 0.2}};
+  Problem_data first = base;
+  solve_capturing(first);
+  Problem_data other{{2, 0, 0, 2}, {-4, 3}, {1, 1}, {0.3, 0.7}};
+  solve_capturing(other);
+  Problem_data second = base;
+  solve_capturing(second);
+  EXPECT_EQ(first.x, second.x);
+}
+
+}  // namespace
+}  // namespace tevra
