@@ -157,13 +157,15 @@ inline double objective(const std::vector<std::vector<double>>& Q,
 }
 
 // Cyclic coordinate descent with exact one-dimensional steps, clipped to
-// the box, until no variable moves by more than 1e-13.
+// the box, until no variable moves by more than 1e-11. The problem is
+// convex, so any start inside the box leads to the optimal value.
 inline std::vector<double> solve(const std::vector<std::vector<double>>& Q, double b,
-                                 const std::vector<double>& upper) {
+                                 const std::vector<double>& upper,
+                                 std::vector<double> alpha = {}) {
   const size_t l = upper.size();
-  std::vector<double> alpha(l, 0.0);
-  std::vector<double> G(l, b);
-  for (int sweep = 0; sweep < 200000; ++sweep) {
+  if (alpha.empty()) alpha.assign(l, 0.0);
+  std::vector<double> G = gradient(Q, alpha, b);
+  for (int sweep = 0; sweep < 100000; ++sweep) {
     double largest_move = 0;
     for (size_t i = 0; i < l; ++i) {
       const double target = std::min(upper[i], std::max(0.0, alpha[i] - G[i] / Q[i][i]));
@@ -173,7 +175,7 @@ inline std::vector<double> solve(const std::vector<std::vector<double>>& Q, doub
       for (size_t j = 0; j < l; ++j) G[j] += Q[j][i] * d;
       largest_move = std::max(largest_move, std::fabs(d));
     }
-    if (largest_move < 1e-13) break;
+    if (largest_move < 1e-11) break;
   }
   return alpha;
 }

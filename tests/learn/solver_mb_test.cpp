@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,7 @@ struct Shrink_case {
   std::vector<int> out;   // variables deactivated, in order
   std::vector<int> back;  // variables then reactivated, in order
 };
+void PrintTo(const Shrink_case& c, std::ostream* out) { *out << c.name; }
 
 class SolverMbShrinkMoves : public ::testing::TestWithParam<Shrink_case> {};
 
@@ -206,7 +208,9 @@ TEST_P(SolverMbShrinkMoves, KeepEveryBlockRange) {
     const int p = s.position_of(v);
     EXPECT_EQ(p, s.block_start[s.block_of(p) + 1] - 1) << "variable " << v;
   }
-  if (c.out.size() == c.back.size()) EXPECT_EQ(s.block_start, initial);
+  if (c.out.size() == c.back.size()) {
+    EXPECT_EQ(s.block_start, initial);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -275,6 +279,7 @@ struct Spread_case {
   std::vector<int> sizes;
   std::vector<int> out;  // deactivated first, to split the ranges
 };
+void PrintTo(const Spread_case& c, std::ostream* out) { *out << c.name; }
 
 class SolverMbSpread : public ::testing::TestWithParam<Spread_case> {};
 
@@ -326,6 +331,7 @@ struct Closed_form_case {
   double alpha_own0;    // variable (sample 0, against class 1)
   double objective;     // 1/4 sum (b + G) alpha
 };
+void PrintTo(const Closed_form_case& c, std::ostream* out) { *out << c.name; }
 
 class SolverMbClosedForm : public Quiet, public ::testing::WithParamInterface<Closed_form_case> {};
 
@@ -375,14 +381,17 @@ struct Solve_case {
   std::vector<double> class_C;
   int shrinking;
   int qpsize;
+  double eps;
+  unsigned seed = 11;  // of the clustered samples
 };
+void PrintTo(const Solve_case& c, std::ostream* out) { *out << c.name; }
 
 class SolverMbSolve : public Quiet, public ::testing::WithParamInterface<Solve_case> {};
 
 TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
   const Solve_case& c = GetParam();
   const int n = static_cast<int>(c.sizes.size());
-  reference::Sample_set set = reference::clustered_samples(c.sizes, 3, 11);
+  reference::Sample_set set = reference::clustered_samples(c.sizes, 3, c.seed);
   Parameter param = default_parameter();
   param.kernel_type = c.kernel_type;
   param.gamma = 0.5;
@@ -392,7 +401,7 @@ TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
   const int l = static_cast<int>(variables.size());
   std::vector<short> own = own_classes(variables);
   std::vector<double> alpha(l, 0.0);
-  const double eps = 1e-5;
+  const double eps = c.eps;
   Solve_result result{0, nullptr};
   Solver_MB solver;
   solver.optimize(l, q, -2.0, alpha.data(), own.data(), c.class_C.data(), eps, &result,
@@ -401,7 +410,7 @@ TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
   const auto Q = reference::dual_matrix(set, variables, c.kernel_type, param.gamma);
   std::vector<double> upper;
   for (const auto& v : variables) upper.push_back(c.class_C[v.own]);
-  const std::vector<double> best = reference::solve(Q, -2.0, upper);
+  const std::vector<double> best = reference::solve(Q, -2.0, upper, alpha);
   const double best_f = reference::objective(Q, best, -2.0);
   const double f = reference::objective(Q, alpha, -2.0);
 
@@ -431,14 +440,18 @@ TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, SolverMbSolve,
     ::testing::Values(
-        Solve_case{"two_classes_rbf", {9, 7}, rbf, {1, 1}, 1, 10},
-        Solve_case{"three_classes_linear", {8, 6, 7}, linear, {0.5, 0.5, 0.5}, 1, 10},
-        Solve_case{"three_classes_rbf_weighted", {8, 6, 7}, rbf, {2, 0.3, 1}, 1, 4},
-        Solve_case{"four_classes_no_shrinking", {5, 7, 4, 6}, rbf, {1, 1, 1, 1}, 0, 10},
-        Solve_case{"four_classes_pairs", {5, 7, 4, 6}, linear, {0.2, 1, 5, 1}, 1, 2},
-        // Many passes with a large cost: shrinking, reactivation and the
-        // return to canonical order all take place.
-        Solve_case{"five_classes_large_cost", {12, 10, 9, 11, 8}, rbf, {50, 50, 50, 50, 50}, 1, 6}),
+        Solve_case{"two_classes_rbf", {9, 7}, rbf, {1, 1}, 1, 10, 1e-5},
+        Solve_case{"three_classes_linear", {8, 6, 7}, linear, {0.5, 0.5, 0.5}, 1, 10, 1e-5},
+        Solve_case{"three_classes_rbf_weighted", {8, 6, 7}, rbf, {2, 0.3, 1}, 1, 4, 1e-5},
+        Solve_case{"four_classes_no_shrinking", {5, 7, 4, 6}, rbf, {1, 1, 1, 1}, 0, 10, 1e-5},
+        Solve_case{"four_classes_pairs", {5, 7, 4, 6}, linear, {0.2, 1, 5, 1}, 1, 2, 1e-5},
+        Solve_case{"five_classes_large_cost", {12, 10, 9, 11, 8}, rbf, {50, 50, 50, 50, 50}, 1, 6,
+                   1e-5},
+        // Long enough for shrinking, the one-time reactivation and a full
+        // check that fails with variables shrunk, so the variables return to
+        // the canonical order in mid-run.
+        Solve_case{"six_classes_back_to_canonical_order", {8, 10, 12, 9, 11, 8}, rbf,
+                   {1000, 1000, 1000, 1000, 1000, 1000}, 1, 4, 0.002, 2}),
     [](const ::testing::TestParamInfo<Solve_case>& info) { return std::string(info.param.name); });
 
 }  // namespace
