@@ -1,8 +1,8 @@
 // BSVC_Q: signed kernel matrix plus 1, for two-class classification.
-#include "learn/q_matrix.h"
-
 #include <algorithm>
 #include <utility>
+
+#include "learn/q_matrix.h"
 
 namespace tevra {
 

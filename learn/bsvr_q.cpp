@@ -1,9 +1,9 @@
 // BSVR_Q: the 2l x 2l signed matrix of regression, built from one cached
 // l x l kernel matrix.
-#include "learn/q_matrix.h"
-
 #include <algorithm>
 #include <utility>
+
+#include "learn/q_matrix.h"
 
 namespace tevra {
 

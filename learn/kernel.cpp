@@ -94,7 +94,8 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
     case precomputed:
       pair_kernel = &Kernel::precomputed_pair;
       break;
-    default:  // refused by check_parameters before any Kernel is built
+    default:  // refused by check_parameters; 0, as kernel_value gives
+      pair_kernel = &Kernel::unknown_pair;
       break;
   }
 
@@ -107,8 +108,8 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
     for (int k = 0; k < count; ++k) own_norms[k] = dot(samples_in[k], samples_in[k]);
   }
 
-  const bool uses_dot = kernel_type == linear || kernel_type == polynomial ||
-                        kernel_type == rbf || kernel_type == sigmoid;
+  const bool uses_dot = kernel_type == linear || kernel_type == polynomial || kernel_type == rbf ||
+                        kernel_type == sigmoid;
   if (uses_dot) {
     long long max_index = -1;
     long long node_count = 0;
@@ -157,6 +158,8 @@ double Kernel::sigmoid_pair(int i, int j) const {
 double Kernel::precomputed_pair(int i, int j) const {
   return samples[i][static_cast<int>(samples[j][0].value)].value;
 }
+
+double Kernel::unknown_pair(int, int) const { return 0; }
 
 void Kernel::scatter(const Node* x) {
   for (; x->index != -1; ++x) dense_row[x->index] = x->value;

@@ -36,9 +36,11 @@ inline double integer_power(double base, int degree) {
 // construction. Whole stretches of a column go through kernel_column, which
 // scatters the column's own sample into a dense row once and then needs only
 // one pass over each other sample. Adding the exact zero products of absent
-// features leaves a sum unchanged, so both paths agree to the last bit.
+// features leaves a sum unchanged, so both paths agree to the last bit
+// (feature values are finite: the readers refuse any other).
 // When the feature indices are too large for a dense row, kernel_column
-// falls back to pair_kernel.
+// falls back to pair_kernel. The dense row is an addition for speed only:
+// it changes no value.
 class Kernel {
  public:
   // Copies the count sample pointers (the nodes stay borrowed) and the
@@ -59,12 +61,13 @@ class Kernel {
   // The formula of this kernel, bound once at construction.
   double (Kernel::*pair_kernel)(int i, int j) const;
 
-  Node** samples;          // own array of borrowed sample pointers
-  double* squared_norms;   // dot(x, x) per sample; rbf only, else null
-  const int kernel_type;
-  const int degree;
-  const double gamma;
-  const double coef0;
+  Node** samples;         // own array of borrowed sample pointers
+  double* squared_norms;  // dot(x, x) per sample; rbf only, else null
+  // Copies of the kernel settings, fixed for the life of the object.
+  const int kernel_type;  // selects the formula
+  const int degree;       // polynomial degree
+  const double gamma;     // coefficient of the dot product (or distance)
+  const double coef0;     // constant term of polynomial and sigmoid
 
   // Hands K(i, j) to store(j, value) for j = begin to end-1, in increasing
   // j. The kernel type is tested once per call, never per entry.
@@ -78,6 +81,7 @@ class Kernel {
   double rbf_pair(int i, int j) const;
   double sigmoid_pair(int i, int j) const;
   double precomputed_pair(int i, int j) const;
+  double unknown_pair(int i, int j) const;
 
   // Dot product of the scattered sample with y: one pass over y.
   double dense_dot(const Node* y) const {
@@ -116,8 +120,7 @@ void Kernel::kernel_column(int i, int begin, int end, Store store) {
       break;
     }
     case sigmoid:
-      for (int j = begin; j < end; ++j)
-        store(j, std::tanh(gamma * dense_dot(samples[j]) + coef0));
+      for (int j = begin; j < end; ++j) store(j, std::tanh(gamma * dense_dot(samples[j]) + coef0));
       break;
     default:  // dense_row stays empty for every other kernel
       break;

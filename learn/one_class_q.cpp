@@ -1,7 +1,6 @@
 // ONE_CLASS_Q: the plain kernel matrix, for the Crammer and Singer solver.
-#include "learn/q_matrix.h"
-
 #include "learn/column_cache.h"
+#include "learn/q_matrix.h"
 
 namespace tevra {
 

@@ -70,12 +70,12 @@ class BSVR_Q : public Kernel {
   void swap_entries(int i, int j) override;
 
  private:
-  int sample_count;                       // l; the object has 2l positions
-  int buffer_count;                       // output buffers, qpsize of them
-  Column_cache cache;                     // l complete columns, sample order
-  std::unique_ptr<signed char[]> signs;   // per position: +1 first l, -1 last l
-  std::unique_ptr<int[]> sample_of;       // per position: the sample it stands for
-  int next_buffer;                        // buffer the next get_column fills
+  int sample_count;                         // l; the object has 2l positions
+  int buffer_count;                         // output buffers, qpsize of them
+  Column_cache cache;                       // l complete columns, sample order
+  std::unique_ptr<signed char[]> signs;     // per position: +1 first l, -1 last l
+  std::unique_ptr<int[]> sample_of;         // per position: the sample it stands for
+  int next_buffer;                          // buffer the next get_column fills
   std::unique_ptr<float[]> column_buffers;  // buffer_count buffers of 2l floats
 };
 

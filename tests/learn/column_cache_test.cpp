@@ -145,7 +145,14 @@ TEST_P(Smallest_budget_test, KeepsQpsizeCompleteColumns) {
   const int qpsize = GetParam().qpsize;
   Column_cache cache(count, 0, qpsize);
   int filled;
-  for (int c = 0; c < qpsize; ++c) fill(cache.fetch(c, count, &filled), 0, count, c);
+  // Older columns of every length crowd the budget first; the working set
+  // (columns 0 to qpsize-1, column 0 already cached) must push them out.
+  fill(cache.fetch(0, count, &filled), 0, count, 0);
+  for (int c = count - 1; c >= qpsize; --c) cache.fetch(c, c + 1, &filled);
+  for (int c = 0; c < qpsize; ++c) {
+    float* data = cache.fetch(c, count, &filled);
+    fill(data, filled, count, c);
+  }
   for (int c = 0; c < qpsize; ++c) {
     const float* data = cache.fetch(c, count, &filled);
     ASSERT_EQ(filled, count) << "column " << c;
@@ -154,8 +161,8 @@ TEST_P(Smallest_budget_test, KeepsQpsizeCompleteColumns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Smallest_budget_test,
-                         testing::Values(Floor_case{3, 2}, Floor_case{50, 10},
-                                         Floor_case{200, 37}, Floor_case{64, 64}));
+                         testing::Values(Floor_case{3, 2}, Floor_case{50, 10}, Floor_case{200, 37},
+                                         Floor_case{64, 64}));
 
 // ---------------------------------------------------------------------------
 // swap_positions
@@ -230,7 +237,7 @@ TEST(SwapPositions, SecondPositionEndsMostRecentlyUsed) {
 // the current order, and the budget must never go negative.
 TEST(ColumnCache, StaysConsistentWithReorderedMatrix) {
   const int count = 30;
-  Column_cache cache(count, 0, 4);  // small: evictions all the time
+  Column_cache cache(count, 0, 4);   // small: evictions all the time
   std::vector<int> original(count);  // position -> original index
   std::iota(original.begin(), original.end(), 0);
   auto entry = [&](int row, int column) {

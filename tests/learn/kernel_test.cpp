@@ -87,12 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
         Value_case{"polynomial_degree_1", kernel_parameter(polynomial, 1),
                    sample({{1, 1.5}, {3, 2}}), sample({{1, 2}, {3, 2.15}}), kBase},
         Value_case{"polynomial_degree_3", kernel_parameter(polynomial, 3),
-                   sample({{1, 1.5}, {3, 2}}), sample({{1, 2}, {3, 2.15}}),
-                   kBase * (kBase * kBase)},
+                   sample({{1, 1.5}, {3, 2}}), sample({{1, 2}, {3, 2.15}}), kBase*(kBase* kBase)},
         // Repeated squaring: b * (b^2)^2, not ((((b b) b) b) b).
         Value_case{"polynomial_degree_5_by_squaring", kernel_parameter(polynomial, 5),
                    sample({{1, 1.5}, {3, 2}}), sample({{1, 2}, {3, 2.15}}),
-                   kBase * ((kBase * kBase) * (kBase * kBase))},
+                   kBase*((kBase * kBase) * (kBase * kBase))},
         Value_case{"rbf_of_itself_is_one", kernel_parameter(rbf), sample({{1, 0.3}, {7, -2.1}}),
                    sample({{1, 0.3}, {7, -2.1}}), 1},
         Value_case{"rbf_empty_sample", kernel_parameter(rbf), sample({}),
@@ -216,25 +215,40 @@ TEST_P(Dense_column_test, EqualsMergeWalk) {
 INSTANTIATE_TEST_SUITE_P(
     DataSets, Dense_column_test,
     testing::Combine(
-        testing::Values(Column_case{"iris", [] { return read_samples("iris.all"); }},
-                        Column_case{"breast_cancer",
-                                    [] { return read_samples("breast_cancer.train"); }},
-                        Column_case{"random_sparse", [] { return random_samples(150, 60, 0.2, 7); }},
-                        // Indices far too large for a dense row: merge walk.
-                        Column_case{"huge_indices",
-                                    [] {
-                                      Sample_set set = random_samples(40, 30, 0.3, 11);
-                                      for (int s = 0; s < set.count(); s += 3)
-                                        set.rows[s].insert(set.rows[s].end() - 1,
-                                                           {2000000000, 0.5 * s});
-                                      set.finish();
-                                      return set;
-                                    }}),
+        testing::Values(
+            Column_case{"iris", [] { return read_samples("iris.all"); }},
+            Column_case{"breast_cancer", [] { return read_samples("breast_cancer.train"); }},
+            Column_case{"random_sparse", [] { return random_samples(150, 60, 0.2, 7); }},
+            // Indices far too large for a dense row: merge walk.
+            Column_case{"huge_indices",
+                        [] {
+                          Sample_set set = random_samples(40, 30, 0.3, 11);
+                          for (int s = 0; s < set.count(); s += 3)
+                            set.rows[s].insert(set.rows[s].end() - 1, {2000000000, 0.5 * s});
+                          set.finish();
+                          return set;
+                        }}),
         testing::Values(linear, polynomial, rbf, sigmoid)),
     [](const testing::TestParamInfo<std::tuple<Column_case, int>>& info) {
       return std::string(std::get<0>(info.param).name) + "_" +
              kernel_type_names[std::get<1>(info.param)];
     });
+
+TEST(MemberKernel, PrecomputedTruncatesTheSerialOfTheSecondSample) {
+  const Sample_set set = make_set(
+      {sample({{0, 1}, {1, 10}, {2, 20}, {3, 30}}), sample({{0, 2.9}, {1, 11}, {2, 21}, {3, 31}})});
+  Kernel_probe kernel(set, kernel_parameter(precomputed));
+  EXPECT_EQ(kernel.pair(0, 1), 20);
+  EXPECT_EQ(kernel.pair(1, 0), 11);
+  EXPECT_EQ(kernel.column(0, 0, 2), (std::vector<double>{10, 20}));
+}
+
+TEST(MemberKernel, UnknownKernelTypeGivesZeroLikeTheStaticForm) {
+  const Sample_set set = small_set();
+  Kernel_probe kernel(set, kernel_parameter(9));
+  EXPECT_EQ(kernel.pair(0, 0), 0);
+  EXPECT_EQ(kernel.column(0, 0, 2), (std::vector<double>{0, 0}));
+}
 
 TEST(MemberKernel, LaterParameterChangesDoNotReachTheKernel) {
   const Sample_set set = small_set();

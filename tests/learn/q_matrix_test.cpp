@@ -45,9 +45,8 @@ struct Reference {
       case bone_class:
         return static_cast<float>(k) + 1.0f;
       case bsvc:
-        return static_cast<float>(
-            (k + 1) * static_cast<double>(static_cast<float>(signs[i]) *
-                                          static_cast<float>(signs[j])));
+        return static_cast<float>((k + 1) * static_cast<double>(static_cast<float>(signs[i]) *
+                                                                static_cast<float>(signs[j])));
       case bsvr:
         return static_cast<float>(signs[i] * signs[j]) * (static_cast<float>(k) + 1.0f);
     }
@@ -133,8 +132,7 @@ TEST_P(Q_matrix_test, ColumnsFollowTheReorderedMatrix) {
   param.qpsize = 3;
   Sample_set set = samples_for(param.kernel_type, 24);
   Reference reference;
-  std::unique_ptr<Kernel> q =
-      make_q(kind, set, param, alternating_signs(set.count()), &reference);
+  std::unique_ptr<Kernel> q = make_q(kind, set, param, alternating_signs(set.count()), &reference);
   const int n = reference.positions();
 
   std::mt19937 engine(9);
@@ -151,19 +149,19 @@ TEST_P(Q_matrix_test, ColumnsFollowTheReorderedMatrix) {
     const int len = 1 + position(engine);
     const float* column = q->get_column(i, len);
     for (int j = 0; j < len; ++j)
-      ASSERT_EQ(column[j], reference.entry(i, j)) << "step " << step << " (" << j << ", " << i
-                                                  << ")";
+      ASSERT_EQ(column[j], reference.entry(i, j))
+          << "step " << step << " (" << j << ", " << i << ")";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllClassesAndKernels, Q_matrix_test,
-    testing::Combine(testing::Values(one_class, bone_class, bsvc, bsvr),
-                     testing::Values(linear, polynomial, rbf, sigmoid, precomputed)),
-    [](const testing::TestParamInfo<std::tuple<Q_kind, int>>& info) {
-      return std::string(kQ_names[std::get<0>(info.param)]) + "_" +
-             kernel_type_names[std::get<1>(info.param)];
-    });
+INSTANTIATE_TEST_SUITE_P(AllClassesAndKernels, Q_matrix_test,
+                         testing::Combine(testing::Values(one_class, bone_class, bsvc, bsvr),
+                                          testing::Values(linear, polynomial, rbf, sigmoid,
+                                                          precomputed)),
+                         [](const testing::TestParamInfo<std::tuple<Q_kind, int>>& info) {
+                           return std::string(kQ_names[std::get<0>(info.param)]) + "_" +
+                                  kernel_type_names[std::get<1>(info.param)];
+                         });
 
 // ---------------------------------------------------------------------------
 // Hand-checked entries
@@ -180,8 +178,8 @@ TEST(BSVC_Q, SignsMultiplyKernelPlusOne) {
   BSVC_Q q(problem, param, signs);
   const float* column = q.get_column(1, 3);
   EXPECT_EQ(column[0], -(0.5f * -1 + 1));  // -(K(0, 1) + 1)
-  EXPECT_EQ(column[1], 1 + 4 + 1);          // K(1, 1) + 1
-  EXPECT_EQ(column[2], -1);                 // no common index: -(0 + 1)
+  EXPECT_EQ(column[1], 1 + 4 + 1);         // K(1, 1) + 1
+  EXPECT_EQ(column[2], -1);                // no common index: -(0 + 1)
 }
 
 TEST(Q_matrices, RbfDiagonalIsExactlyOneOrTwo) {
