@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -51,8 +53,9 @@ struct Model_builder {
 
 class ModelFile : public ::testing::Test {
  protected:
+  // Unique per process, so that tests run in parallel never share a file.
   std::string path(const char* name) {
-    return ::testing::TempDir() + "tevra_model_file_" + name;
+    return ::testing::TempDir() + "tevra_model_file_" + std::to_string(getpid()) + "_" + name;
   }
 
   static std::string read_text(const std::string& file_name) {

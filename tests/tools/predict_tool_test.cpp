@@ -1,4 +1,5 @@
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -110,7 +111,10 @@ struct Tool_run {
 
 class PredictTool : public ::testing::Test {
  protected:
-  std::string path(const std::string& name) { return ::testing::TempDir() + "tevra_predict_tool_" + name; }
+  // Unique per process, so that tests run in parallel never share a file.
+  std::string path(const std::string& name) {
+    return ::testing::TempDir() + "tevra_predict_tool_" + std::to_string(getpid()) + "_" + name;
+  }
 
   static void write(const std::string& file_name, const std::string& text) {
     std::ofstream out(file_name, std::ios::binary);
