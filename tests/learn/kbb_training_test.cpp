@@ -2,6 +2,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,73 @@ TEST_F(KbbTraining, SingleClassGivesNoVariables) {
   EXPECT_EQ(captured, "obj = 0.000000, rho = 0.000000\nnSV = 0, nBSV = 0\n");
   std::free(alpha);
 }
+
+// --- The tools with -s 1 ---
+
+std::string read_file(const std::string& name) {
+  std::ifstream in(name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs a command, returning its exit status and standard output.
+int run(const std::string& command, std::string* output) {
+  const std::string out_file = ::testing::TempDir() + "kbb_command_output";
+  const int status = std::system((command + " > " + out_file + " 2>&1").c_str());
+  *output = read_file(out_file);
+  std::remove(out_file.c_str());
+  return status;
+}
+
+double number_after(const std::string& text, const std::string& key) {
+  const size_t at = text.find(key);
+  if (at == std::string::npos) return -1;
+  return std::atof(text.c_str() + at + key.size());
+}
+
+struct Tool_case {
+  const char* name;
+  const char* train_options;
+  const char* train_file;
+  const char* test_file;
+  double min_accuracy;  // percent
+};
+
+class KbbTools : public ::testing::TestWithParam<Tool_case> {};
+
+TEST_P(KbbTools, TrainsAndPredictsWithSensibleAccuracy) {
+  const Tool_case& c = GetParam();
+  const std::string data = TEVRA_TEST_DATA_DIR;
+  const std::string model = ::testing::TempDir() + "kbb_" + c.name + ".model";
+  const std::string predictions = ::testing::TempDir() + "kbb_" + c.name + ".out";
+  std::string output;
+  ASSERT_EQ(run(std::string(TEVRA_TRAIN_BINARY) + " -s 1 " + c.train_options + " " + data + "/" +
+                    c.train_file + " " + model,
+                &output),
+            0)
+      << output;
+  EXPECT_NE(output.find("Total nSV = "), std::string::npos) << output;
+  const std::string saved = read_file(model);
+  EXPECT_EQ(saved.rfind("svm_type kbb\n", 0), 0u) << saved.substr(0, 200);
+
+  ASSERT_EQ(run(std::string(TEVRA_PREDICT_BINARY) + " " + data + "/" + c.test_file + " " + model +
+                    " " + predictions,
+                &output),
+            0)
+      << output;
+  const double accuracy = number_after(output, "Accuracy = ");
+  EXPECT_GE(accuracy, c.min_accuracy) << output;
+  std::remove(model.c_str());
+  std::remove(predictions.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Data, KbbTools,
+    ::testing::Values(Tool_case{"glass_rbf", "-c 10", "glass.train", "glass.test", 60},
+                      Tool_case{"glass_linear", "-t 0", "glass.train", "glass.test", 50},
+                      Tool_case{"wine_rbf", "", "wine.all", "wine.all", 95}),
+    [](const ::testing::TestParamInfo<Tool_case>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tevra
