@@ -1,5 +1,6 @@
 #include "learn/cauchy_step.h"
 
+#include <cmath>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -61,6 +62,17 @@ INSTANTIATE_TEST_SUITE_P(
         Cauchy_case{"nothing_can_move", {1, 1}, {-1, 1}, {1, 0}, {0, 0}, {1, 1}, 1e3, 1, 0.1,
                     {0, 0}}),
     [](const testing::TestParamInfo<Cauchy_case>& info) { return info.param.name; });
+
+// A NaN radius fails every region test; the contraction must still end, at
+// the zero step of alpha = 0.
+TEST(CauchyStep, NanRadiusEndsAtTheZeroStep) {
+  const std::vector<double> A = {100}, g = {-1}, x = {0}, l = {0}, u = {10};
+  std::vector<double> s = {-1};
+  double alpha = 1;
+  cauchy_step(1, x.data(), l.data(), u.data(), A.data(), g.data(), NAN, alpha, s.data());
+  EXPECT_EQ(alpha, 0);
+  EXPECT_EQ(s[0], 0);
+}
 
 }  // namespace
 }  // namespace tevra
