@@ -3,6 +3,8 @@
 #ifndef TEVRA_LEARN_Q_MATRIX_H_
 #define TEVRA_LEARN_Q_MATRIX_H_
 
+#include <memory>
+
 #include "learn/column_cache.h"
 #include "learn/kernel.h"
 #include "learn/tevra.h"
@@ -14,41 +16,67 @@ namespace tevra {
 long long cache_bytes(const Parameter& param);
 
 // Q(i, j) = K(i, j). Used by the Crammer and Singer solver.
+// Entries are K converted to single precision.
 class ONE_CLASS_Q : public Kernel {
  public:
   ONE_CLASS_Q(const Problem& problem, const Parameter& param);
   ~ONE_CLASS_Q() override;
   const float* get_column(int i, int len) override;
   void swap_entries(int i, int j) override;
-  // TODO(Q owner): private members.
+
+ private:
+  Column_cache cache;  // one column per sample, in the current order
 };
 
 // Q(i, j) = K(i, j) + 1. Used by Solver_MB, addressed by sample; never
-// reordered through swap_entries.
+// reordered through swap_entries, which it inherits from Kernel unchanged:
+// a swap would move the samples but not the cached columns.
+// Entries are K converted to single precision, then 1 added in single.
 class BONE_CLASS_Q : public Kernel {
  public:
   BONE_CLASS_Q(const Problem& problem, const Parameter& param);
   ~BONE_CLASS_Q() override;
   const float* get_column(int i, int len) override;
+
+ private:
+  Column_cache cache;  // one column per sample
 };
 
 // Q(i, j) = s_i s_j (K(i, j) + 1). Two-class classification.
+// Entries are (K + 1) in double times the sign product formed in single
+// precision, then converted to single.
 class BSVC_Q : public Kernel {
  public:
   BSVC_Q(const Problem& problem, const Parameter& param, const signed char* signs);
   ~BSVC_Q() override;
   const float* get_column(int i, int len) override;
   void swap_entries(int i, int j) override;
+
+ private:
+  std::unique_ptr<signed char[]> signs;  // +1 / -1 per position, own copy
+  Column_cache cache;                    // one column per sample, in the current order
 };
 
 // Q(i, j) = s_i s_j (K(sample(i), sample(j)) + 1) over 2l positions.
 // Regression. get_column returns one of qpsize rotating buffers.
+// The cache holds each sample's complete column of K + 1 (in single
+// precision) once, in sample order; both positions of a sample are served
+// from it with a sign flip, so a swap moves only signs and sample_of.
 class BSVR_Q : public Kernel {
  public:
   BSVR_Q(const Problem& problem, const Parameter& param);
   ~BSVR_Q() override;
   const float* get_column(int i, int len) override;
   void swap_entries(int i, int j) override;
+
+ private:
+  int sample_count;                         // l; the object has 2l positions
+  int buffer_count;                         // output buffers, qpsize of them
+  Column_cache cache;                       // l complete columns, sample order
+  std::unique_ptr<signed char[]> signs;     // per position: +1 first l, -1 last l
+  std::unique_ptr<int[]> sample_of;         // per position: the sample it stands for
+  int next_buffer;                          // buffer the next get_column fills
+  std::unique_ptr<float[]> column_buffers;  // buffer_count buffers of 2l floats
 };
 
 }  // namespace tevra

@@ -1,0 +1,38 @@
+// BSVC_Q: signed kernel matrix plus 1, for two-class classification.
+#include <algorithm>
+#include <utility>
+
+#include "learn/q_matrix.h"
+
+namespace tevra {
+
+BSVC_Q::BSVC_Q(const Problem& problem, const Parameter& param, const signed char* signs_in)
+    : Kernel(problem.sample_count, problem.samples, param),
+      signs(new signed char[problem.sample_count > 0 ? problem.sample_count : 1]),
+      cache(problem.sample_count, cache_bytes(param), param.qpsize) {
+  std::copy(signs_in, signs_in + problem.sample_count, signs.get());
+}
+
+BSVC_Q::~BSVC_Q() = default;
+
+const float* BSVC_Q::get_column(int i, int len) {
+  int filled;
+  float* data = cache.fetch(i, len, &filled);
+  if (filled < len) {
+    const float sign_i = signs[i];
+    const signed char* const row_signs = signs.get();
+    kernel_column(i, filled, len, [data, sign_i, row_signs](int j, double k) {
+      const float sign_product = sign_i * static_cast<float>(row_signs[j]);
+      data[j] = static_cast<float>((k + 1) * static_cast<double>(sign_product));
+    });
+  }
+  return data;
+}
+
+void BSVC_Q::swap_entries(int i, int j) {
+  cache.swap_positions(i, j);
+  Kernel::swap_entries(i, j);
+  std::swap(signs[i], signs[j]);
+}
+
+}  // namespace tevra

@@ -1,0 +1,56 @@
+// BSVR_Q: the 2l x 2l signed matrix of regression, built from one cached
+// l x l kernel matrix.
+#include <algorithm>
+#include <utility>
+
+#include "learn/q_matrix.h"
+
+namespace tevra {
+
+BSVR_Q::BSVR_Q(const Problem& problem, const Parameter& param)
+    : Kernel(problem.sample_count, problem.samples, param),
+      sample_count(problem.sample_count),
+      // At least one buffer, so the rotation is defined even for a qpsize
+      // that validation would refuse.
+      buffer_count(std::max(param.qpsize, 1)),
+      cache(problem.sample_count, cache_bytes(param), param.qpsize),
+      signs(new signed char[2 * static_cast<size_t>(sample_count) + 1]),
+      sample_of(new int[2 * static_cast<size_t>(sample_count) + 1]),
+      next_buffer(0),
+      column_buffers(new float[static_cast<size_t>(buffer_count) * 2 * sample_count + 1]) {
+  for (int p = 0; p < sample_count; ++p) {
+    signs[p] = 1;
+    signs[p + sample_count] = -1;
+    sample_of[p] = p;
+    sample_of[p + sample_count] = p;
+  }
+}
+
+BSVR_Q::~BSVR_Q() = default;
+
+const float* BSVR_Q::get_column(int i, int len) {
+  const int s = sample_of[i];
+  int filled;
+  float* column = cache.fetch(s, sample_count, &filled);
+  // Every fetch asks for the whole column: a cached one is complete.
+  if (filled < sample_count) {
+    kernel_column(s, 0, sample_count,
+                  [column](int t, double k) { column[t] = static_cast<float>(k) + 1.0f; });
+  }
+
+  float* const buffer = &column_buffers[static_cast<size_t>(next_buffer) * 2 * sample_count];
+  next_buffer = (next_buffer + 1) % buffer_count;
+
+  const int sign_i = signs[i];
+  for (int j = 0; j < len; ++j)
+    buffer[j] = static_cast<float>(sign_i * signs[j]) * column[sample_of[j]];
+  return buffer;
+}
+
+// The cache and the Kernel part stay in sample order.
+void BSVR_Q::swap_entries(int i, int j) {
+  std::swap(signs[i], signs[j]);
+  std::swap(sample_of[i], sample_of[j]);
+}
+
+}  // namespace tevra

@@ -1,0 +1,26 @@
+// ONE_CLASS_Q: the plain kernel matrix, for the Crammer and Singer solver.
+#include "learn/column_cache.h"
+#include "learn/q_matrix.h"
+
+namespace tevra {
+
+ONE_CLASS_Q::ONE_CLASS_Q(const Problem& problem, const Parameter& param)
+    : Kernel(problem.sample_count, problem.samples, param),
+      cache(problem.sample_count, cache_bytes(param), param.qpsize) {}
+
+ONE_CLASS_Q::~ONE_CLASS_Q() = default;
+
+const float* ONE_CLASS_Q::get_column(int i, int len) {
+  int filled;
+  float* data = cache.fetch(i, len, &filled);
+  if (filled < len)
+    kernel_column(i, filled, len, [data](int j, double k) { data[j] = static_cast<float>(k); });
+  return data;
+}
+
+void ONE_CLASS_Q::swap_entries(int i, int j) {
+  cache.swap_positions(i, j);
+  Kernel::swap_entries(i, j);
+}
+
+}  // namespace tevra
