@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "gtest/gtest.h"
 #include "learn/training_routines.h"
@@ -96,9 +99,14 @@ std::string read_file(const std::string& name) {
   return text.str();
 }
 
+// A file name of this process's own, so parallel test runs do not collide.
+std::string own_file(const std::string& name) {
+  return ::testing::TempDir() + "kbb_" + std::to_string(getpid()) + "_" + name;
+}
+
 // Runs a command, returning its exit status and standard output.
 int run(const std::string& command, std::string* output) {
-  const std::string out_file = ::testing::TempDir() + "kbb_command_output";
+  const std::string out_file = own_file("command_output");
   const int status = std::system((command + " > " + out_file + " 2>&1").c_str());
   *output = read_file(out_file);
   std::remove(out_file.c_str());
@@ -118,14 +126,15 @@ struct Tool_case {
   const char* test_file;
   double min_accuracy;  // percent
 };
+void PrintTo(const Tool_case& c, std::ostream* out) { *out << c.name; }
 
 class KbbTools : public ::testing::TestWithParam<Tool_case> {};
 
 TEST_P(KbbTools, TrainsAndPredictsWithSensibleAccuracy) {
   const Tool_case& c = GetParam();
   const std::string data = TEVRA_TEST_DATA_DIR;
-  const std::string model = ::testing::TempDir() + "kbb_" + c.name + ".model";
-  const std::string predictions = ::testing::TempDir() + "kbb_" + c.name + ".out";
+  const std::string model = own_file(std::string(c.name) + ".model");
+  const std::string predictions = own_file(std::string(c.name) + ".out");
   std::string output;
   ASSERT_EQ(run(std::string(TEVRA_TRAIN_BINARY) + " -s 1 " + c.train_options + " " + data + "/" +
                     c.train_file + " " + model,
