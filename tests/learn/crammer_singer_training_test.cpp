@@ -276,5 +276,43 @@ INSTANTIATE_TEST_SUITE_P(
                                 "glass.test", 50}),
     [](const ::testing::TestParamInfo<Tool_case>& info) { return std::string(info.param.name); });
 
+// Cross-validation trains one model per fold through the same routine.
+struct Cross_validation_case {
+  const char* name;
+  const char* options;
+  const char* data_file;
+  double min_accuracy;  // percent
+};
+
+void PrintTo(const Cross_validation_case& c, std::ostream* os) { *os << c.name; }
+
+class CrossValidation : public ::testing::TestWithParam<Cross_validation_case> {};
+
+TEST_P(CrossValidation, AccuracyOverFiveFolds) {
+  const Cross_validation_case& c = GetParam();
+  std::string out;
+  ASSERT_EQ(run(std::string("'" TEVRA_TRAIN_BINARY "' ") + c.options + " -v 5 '" +
+                    TEVRA_TEST_DATA_DIR + "/" + c.data_file + "'",
+                &out),
+            0)
+      << slurp(work_dir() + "/stderr");
+  int folds = 0;
+  for (std::size_t at = out.find("optimization finished"); at != std::string::npos;
+       at = out.find("optimization finished", at + 1))
+    ++folds;
+  EXPECT_EQ(folds, 5) << out;
+  EXPECT_GE(number_after(out, "Cross Validation Accuracy = "), c.min_accuracy) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothFormulations, CrossValidation,
+    ::testing::Values(Cross_validation_case{"IrisSpoc", "-s 2", "iris.all", 90},
+                      Cross_validation_case{"IrisSpocL2", "-s 4", "iris.all", 90},
+                      Cross_validation_case{"WineSpoc", "-s 2", "wine.all", 90},
+                      Cross_validation_case{"WineSpocL2", "-s 4", "wine.all", 90}),
+    [](const ::testing::TestParamInfo<Cross_validation_case>& info) {
+      return std::string(info.param.name);
+    });
+
 }  // namespace
 }  // namespace tevra
