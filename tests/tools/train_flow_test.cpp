@@ -79,6 +79,28 @@ TEST(TrainFlow, NamedModelFileAndIgnoredExtraArgument) {
   EXPECT_FALSE(exists(work_dir() + "/named.txt.model"));
 }
 
+TEST(TrainFlow, CrossValidationWritesNoModel) {
+  write_data("cv.txt", small_set);
+  const Run_result r = run_train("-v 2 cv.txt cv.model");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Cross Validation Accuracy = "), std::string::npos);
+  EXPECT_FALSE(exists(work_dir() + "/cv.model"));
+  EXPECT_FALSE(exists(work_dir() + "/cv.txt.model"));
+}
+
+TEST(TrainFlow, CrLfFileTrainsTheSameModelAsLfFile) {
+  std::string crlf;
+  for (const char* c = small_set; *c != '\0'; ++c)
+    crlf += *c == '\n' ? std::string("\r\n") : std::string(1, *c);
+  write_data("lf.txt", small_set);
+  write_data("crlf.txt", crlf.c_str());
+  ASSERT_EQ(run_train("lf.txt lf.model").status, 0);
+  ASSERT_EQ(run_train("crlf.txt crlf.model").status, 0);
+  const std::string model = slurp(work_dir() + "/lf.model");
+  ASSERT_FALSE(model.empty());
+  EXPECT_EQ(slurp(work_dir() + "/crlf.model"), model);
+}
+
 TEST(TrainFlow, UnsavableModelFile) {
   write_data("unsaved.txt", small_set);
   const Run_result r = run_train("unsaved.txt no_such_dir/m.model");
@@ -117,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
     Formulations, ZeroWeight,
     testing::Values(Zero_weight_case{"CSvcRbf", "-s 0", false},
                     Zero_weight_case{"CSvcLinear", "-s 0 -t 0", true},
+                    Zero_weight_case{"Kbb", "-s 1", false},
+                    Zero_weight_case{"KbbLinear", "-s 1 -t 0", false},
                     Zero_weight_case{"Spoc", "-s 2", false},
                     Zero_weight_case{"Regression", "-s 3", false},
                     Zero_weight_case{"RegressionLinear", "-s 3 -t 0", false},
