@@ -1,0 +1,80 @@
+// load_model_file on model files cut short at every byte: each prefix is
+// refused or yields a model that predicts; nothing crashes or leaks (the
+// sanitizer build checks the latter).
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "learn/tevra.h"
+
+namespace tevra {
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string scratch_file() {
+  return testing::TempDir() + "model_file_hardening_" + std::to_string(getpid());
+}
+
+// A sample holding entries 0 .. 7, enough for every fixture (the precomputed
+// one names serial numbers up to 3).
+std::vector<Node> probe_sample() {
+  std::vector<Node> x;
+  for (int k = 0; k < 8; ++k) x.push_back(Node{k, 0.125 * k - 0.25});
+  x.push_back(Node{-1, 0});
+  return x;
+}
+
+class TruncatedModelFile : public testing::TestWithParam<const char*> {};
+
+TEST_P(TruncatedModelFile, EveryPrefixIsRefusedOrUsable) {
+  const std::string text = slurp(TEVRA_TEST_DATA_DIR "/../hardening/data/" + std::string(GetParam()));
+  ASSERT_FALSE(text.empty());
+  // Until the last support-vector line begins, support vectors are missing.
+  const std::size_t last_line = text.rfind('\n', text.size() - 2) + 1;
+  const std::vector<Node> x = probe_sample();
+  const std::string path = scratch_file();
+  for (std::size_t n = 0; n <= text.size(); ++n) {
+    std::ofstream(path, std::ios::binary) << text.substr(0, n);
+    testing::internal::CaptureStderr();
+    Model* model = load_model_file(path.c_str());
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (n < last_line) {
+      EXPECT_EQ(model, nullptr) << "prefix of " << n << " bytes loaded";
+      EXPECT_FALSE(err.empty()) << "prefix of " << n << " bytes refused without a message";
+    }
+    if (model != nullptr) {
+      predict_value(model, x.data());
+      destroy_model(&model);
+    }
+  }
+  Model* whole = load_model_file(path.c_str());
+  ASSERT_NE(whole, nullptr);
+  destroy_model(&whole);
+  std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, TruncatedModelFile,
+                         testing::Values("three_class.model", "epsilon_svr.model", "kbb.model",
+                                         "spoc.model", "spoc_l2_precomputed.model"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           std::string out;
+                           for (char c : name.substr(0, name.find('.')))
+                             if (c != '_') out += c;
+                           return out;
+                         });
+
+}  // namespace
+}  // namespace tevra
