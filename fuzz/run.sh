@@ -41,12 +41,14 @@ status=0
 for target in "${targets[@]}"; do
   seed "$target"
   mkdir -p "$build/artifacts/$target"
+  dict=fuzz/sparse_data.dict
+  [ "$target" = model_file_fuzzer ] && dict=fuzz/model_file.dict
   echo "== $target for ${seconds}s"
   # Output of the code under test is of no interest; sanitizer and fuzzer
   # reports still reach the log.
   if ! "$build/fuzz/$target" "$build/corpus/$target" -max_total_time="$seconds" \
        -timeout=60 -rss_limit_mb=4096 -max_len=4096 -close_fd_mask=3 -print_final_stats=1 \
-       -artifact_prefix="$build/artifacts/$target/" \
+       -artifact_prefix="$build/artifacts/$target/" -dict="$dict" \
        > "$build/$target.log" 2>&1; then
     status=1
     echo "   FINDING: see $build/$target.log and $build/artifacts/$target/"

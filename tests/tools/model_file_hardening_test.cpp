@@ -95,5 +95,33 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, TruncatedModelFile,
                            return out;
                          });
 
+// Model files the fuzzer found that load and then made predict_value fail.
+struct Loaded_model_case {
+  const char* name;
+  const char* file;  // fixture
+  double prediction;  // of the probe sample
+};
+void PrintTo(const Loaded_model_case& c, std::ostream* os) { *os << c.name; }
+
+class LoadedModel : public testing::TestWithParam<Loaded_model_case> {};
+
+TEST_P(LoadedModel, Predicts) {
+  if (!model_reader_is_built()) GTEST_SKIP() << "model file reader not built yet";
+  const Loaded_model_case& c = GetParam();
+  Model* model = load_model_file((TEVRA_TEST_DATA_DIR "/../hardening/data/" + std::string(c.file)).c_str());
+  ASSERT_NE(model, nullptr);
+  const std::vector<Node> x = probe_sample();
+  EXPECT_EQ(predict_value(model, x.data()), c.prediction);
+  destroy_model(&model);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoadedModel,
+    testing::Values(
+        // kbb keeps nr_class - 1 coefficient rows: none for one class, while
+        // its support vector still asked for row 0.
+        Loaded_model_case{"KbbOneClassWithSupportVector", "kbb_one_class_with_sv.model", 3}),
+    [](const testing::TestParamInfo<Loaded_model_case>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace tevra
