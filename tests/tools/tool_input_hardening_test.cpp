@@ -108,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal_case{"LinearCsvcIndexAtIntLimit", "1 2147483647:1\n2 1:1\n", "-t 0",
                      "Error: feature index 2147483647 is too large"},
         Refusal_case{"LinearRegressionIndexAtIntLimit", "1 2147483647:1\n2 1:1\n", "-s 3 -t 0",
-                     "Error: feature index 2147483647 is too large"}));
+                     "Error: feature index 2147483647 is too large"}),
+    [](const testing::TestParamInfo<Refusal_case>& info) { return std::string(info.param.name); });
 
 // Parts of the system still being built are placeholders that abort.
 bool training_is_built() {
@@ -195,7 +196,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The model's support vectors name serial numbers 1 and 3: the
         // kernel reads positions 1 and 3 of every test row.
         Prediction_case{"PrecomputedRowMissingEntries", "1 0:1 1:0.5 2:1 3:1\n2 0:2 1:1 2:1\n",
-                        "spoc_l2_precomputed.model", "out", "Wrong input format at line 2\n"}));
+                        "spoc_l2_precomputed.model", "out", "Wrong input format at line 2\n"}),
+    [](const testing::TestParamInfo<Prediction_case>& info) { return std::string(info.param.name); });
 
 TEST(TrainingInput, MissingTrainingFileIsRefused) {
   const Run_result r = run(train("no-such-set"));
