@@ -163,5 +163,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Tool_case{"wine_rbf", "", "wine.all", "wine.all", 95}),
     [](const ::testing::TestParamInfo<Tool_case>& info) { return std::string(info.param.name); });
 
+// Cross-validation trains one kbb model per fold through the same driver.
+TEST(KbbCrossValidation, WineAccuracy) {
+  std::string output;
+  ASSERT_EQ(run(std::string(TEVRA_TRAIN_BINARY) + " -s 1 -v 5 " + TEVRA_TEST_DATA_DIR + "/wine.all",
+                &output),
+            0)
+      << output;
+  EXPECT_GE(number_after(output, "Cross Validation Accuracy = "), 90) << output;
+}
+
 }  // namespace
 }  // namespace tevra

@@ -507,7 +507,9 @@ TEST(ModelFileTrained, ReadBackPredictsLikeTheModelInMemory) {
     int kernel_type;
   };
   for (const Case& c : {Case{"iris.all", c_svc, rbf}, Case{"wine.all", c_svc, polynomial},
-                        Case{"diabetes.train", epsilon_svr, rbf}, Case{"iris.all", c_svc, linear}}) {
+                        Case{"diabetes.train", epsilon_svr, rbf}, Case{"iris.all", c_svc, linear},
+                        Case{"wine.all", kbb, rbf}, Case{"iris.all", spoc, sigmoid},
+                        Case{"glass.train", spoc_l2, rbf}, Case{"diabetes.train", epsilon_svr, linear}}) {
     param = default_parameter();
     param.svm_type = c.svm_type;
     param.kernel_type = c.kernel_type;
