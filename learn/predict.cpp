@@ -107,9 +107,6 @@ double predict_value(const Model* model, const Node* x) {
   const int svm_type = model->param.svm_type;
   if (svm_type == epsilon_svr) return predict_regression(*model, x);
   if (model->nr_class < 1) return 0;
-  // One class leaves nothing to decide; kbb would also find no coefficient
-  // row (it has nr_class - 1 of them) for a support vector of a model file.
-  if (model->nr_class == 1) return model->label[0];
   switch (svm_type) {
     case c_svc:
       return predict_one_against_one(*model, x);
