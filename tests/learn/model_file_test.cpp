@@ -12,6 +12,8 @@
 
 #include "gtest/gtest.h"
 #include "learn/tevra.h"
+#include "tools/common/progress.h"
+#include "tools/train/training_reader.h"
 
 namespace tevra {
 namespace {
@@ -475,6 +477,72 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed_case{"PrecomputedSerialHuge", kPrecomputedHead + "1 0:1e12 \n",
                        "support vector 1 of precomputed model file lacks 0:serial_number\n"}),
     [](const ::testing::TestParamInfo<Malformed_case>& info) { return std::string(info.param.name); });
+
+// Real data: a set read by the training reader.
+struct Data_set {
+  Problem problem{};
+  Node* store = nullptr;
+  ~Data_set() {
+    std::free(problem.labels);
+    std::free(problem.samples);
+    std::free(store);
+  }
+};
+
+void read_data(const char* name, Parameter* param, Data_set* set) {
+  const std::string file = std::string(TEVRA_TEST_DATA_DIR) + "/" + name;
+  read_training_set(file.c_str(), param, &set->problem, &set->store);
+}
+
+void ignore_progress(const char*) {}
+
+// A model trained on real data, written and read back, predicts what the
+// model in memory predicts from the same numbers.
+TEST(ModelFileTrained, ReadBackPredictsLikeTheModelInMemory) {
+  print_hook = ignore_progress;
+  Parameter param;
+  struct Case {
+    const char* data;
+    int svm_type;
+    int kernel_type;
+  };
+  for (const Case& c : {Case{"iris.all", c_svc, rbf}, Case{"wine.all", c_svc, polynomial},
+                        Case{"diabetes.train", epsilon_svr, rbf}, Case{"iris.all", c_svc, linear},
+                        Case{"wine.all", kbb, rbf}, Case{"iris.all", spoc, sigmoid},
+                        Case{"glass.train", spoc_l2, rbf}, Case{"diabetes.train", epsilon_svr, linear}}) {
+    param = default_parameter();
+    param.svm_type = c.svm_type;
+    param.kernel_type = c.kernel_type;
+    Data_set set;
+    read_data(c.data, &param, &set);
+    // gamma of the file form, so that both models compute the same kernel.
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", param.gamma);
+    param.gamma = std::strtod(text, nullptr);
+    Model* model = train_model(&set.problem, &param);
+    const std::string file = ::testing::TempDir() + "tevra_train_model_" + std::to_string(getpid());
+    ASSERT_EQ(save_model_file(file.c_str(), model), 0);
+    Model* loaded = load_model_file(file.c_str());
+    ASSERT_NE(loaded, nullptr);
+    // The file keeps sixteen digits of each coefficient: give the model in
+    // memory the same numbers, and the two must agree bit for bit.
+    const int rows = coefficient_row_count(c.svm_type, model->nr_class);
+    for (int r = 0; r < rows; ++r)
+      for (int s = 0; s < model->total_sv; ++s) {
+        std::snprintf(text, sizeof text, "%.16g", model->coefficients[r][s]);
+        model->coefficients[r][s] = std::strtod(text, nullptr);
+      }
+    for (int i = 0; i < set.problem.sample_count; ++i) {
+      const double in_memory = predict_value(model, set.problem.samples[i]);
+      const double from_file = predict_value(loaded, set.problem.samples[i]);
+      ASSERT_EQ(std::memcmp(&in_memory, &from_file, sizeof(double)), 0)
+          << c.data << " sample " << i << ": " << in_memory << " vs " << from_file;
+    }
+    destroy_model(&loaded);
+    destroy_model(&model);
+  }
+  print_hook = print_to_stdout;
+}
 
 }  // namespace
 }  // namespace tevra

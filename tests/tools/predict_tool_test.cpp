@@ -265,5 +265,33 @@ TEST_F(PredictTool, FailedWriteOfPredictionsIsAnError) {
   EXPECT_EQ(result.out, "");
 }
 
+TEST_F(PredictTool, PredictsAHeldOutSetFromATrainedModel) {
+  const std::string data = TEVRA_TEST_DATA_DIR;
+  const std::string model = path("trained.model");
+  const std::string train =
+      std::string(TEVRA_TRAIN_BINARY) + " " + data + "/breast_cancer.train " + model + " >/dev/null";
+  ASSERT_EQ(std::system(train.c_str()), 0);
+  EXPECT_EQ(read(model).rfind("svm_type c_svc\nkernel_type rbf\ngamma ", 0), 0u);
+  const Tool_run result = run(data + "/breast_cancer.test " + model + " " + path("predictions"));
+  EXPECT_EQ(result.status, 0) << result.err;
+  double accuracy = 0;
+  int correct = 0, total = 0;
+  ASSERT_EQ(std::sscanf(result.out.c_str(), "Accuracy = %lf%% (%d/%d) (classification)", &accuracy,
+                        &correct, &total),
+            3)
+      << result.out;
+  EXPECT_EQ(total, 169);
+  EXPECT_GT(accuracy, 90);
+  // One prediction per test line, each a class label of the set.
+  std::istringstream lines(read(path("predictions")));
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_TRUE(line == "1" || line == "-1") << line;
+    ++count;
+  }
+  EXPECT_EQ(count, 169);
+}
+
 }  // namespace
 }  // namespace tevra
