@@ -70,6 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
         Line_case{"LabelWord", "abc 1:2\n", false, 0, {}},
         Line_case{"LabelNotANumber", "nan 1:2\n", false, 0, {}},
         Line_case{"LabelInfinite", "1e999 1:2\n", false, 0, {}},
+        Line_case{"LabelUnderflows", "1e-400 1:2\n", false, 0, {}},
         Line_case{"IndicesDecrease", "1 3:0.5 2:1\n", false, 0, {}},
         Line_case{"IndicesRepeat", "1 0:1 0:2\n", false, 0, {}},
         Line_case{"NegativeIndex", "1 -1:3\n", false, 0, {}},
