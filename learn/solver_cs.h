@@ -118,6 +118,7 @@ class Solver_CS {
   int iter = 0;                       // one-sample updates made so far
   std::vector<double> sub_linear;     // B of the current sub-problem (k values)
   std::vector<double> sub_solution;   // its new values (k values)
+  std::vector<double> sub_change;     // new minus old values (k values)
   std::vector<double> sort_buffer;    // k sorted values and the -inf sentinel
 };
 

@@ -114,7 +114,12 @@ class PredictTool : public ::testing::Test {
  protected:
   // Unique per process, so that tests run in parallel never share a file.
   std::string path(const std::string& name) {
-    return ::testing::TempDir() + "tevra_predict_tool_" + std::to_string(getpid()) + "_" + name;
+    const std::string file = ::testing::TempDir() + "tevra_predict_tool_" + std::to_string(getpid()) + "_" + name;
+    files_.push_back(file);
+    return file;
+  }
+  void TearDown() override {
+    for (const std::string& file : files_) std::remove(file.c_str());
   }
 
   static void write(const std::string& file_name, const std::string& text) {
@@ -145,6 +150,9 @@ class PredictTool : public ::testing::Test {
     std::remove(path("predictions").c_str());
     return run(path("test") + " " + path("model") + " " + path("predictions"));
   }
+
+ private:
+  std::vector<std::string> files_;  // files this test wrote, removed at its end
 };
 
 // Predicts 1 when x1 > -1, else 1000000: the one support vector of class 1
