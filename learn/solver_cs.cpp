@@ -14,7 +14,7 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 
 }  // namespace
 
-void Solver_CS::solve(int l, Kernel& Q, double* alpha, const std::int16_t* labels,
+void Solver_CS::solve(int l, Kernel& Q, double* alpha, const int* labels,
                       const double* class_C, double eps, int shrinking, int nr_class,
                       int svm_type) {
   initialize(l, Q, alpha, labels, class_C, eps, nr_class, svm_type);
@@ -23,7 +23,7 @@ void Solver_CS::solve(int l, Kernel& Q, double* alpha, const std::int16_t* label
 }
 
 void Solver_CS::initialize(int l, Kernel& Q, const double* alpha_in,
-                           const std::int16_t* labels_in, const double* class_C, double eps,
+                           const int* labels_in, const double* class_C, double eps,
                            int nr_class, int svm_type) {
   this->Q = &Q;
   this->eps = eps;
@@ -315,7 +315,7 @@ void Solver_CS::finish(double* alpha_out) {
           alpha[entry(p, m)];
 
   gradient = std::vector<double>();
-  labels = std::vector<std::int16_t>();
+  labels = std::vector<int>();
   alpha = std::vector<double>();
   label_diagonal = std::vector<double>();
   label_bound = std::vector<double>();
