@@ -157,7 +157,8 @@ class TrainingCompletes : public testing::TestWithParam<Completion_case> {};
 TEST_P(TrainingCompletes, EndsWithStatusZero) {
   if (!training_is_built()) GTEST_SKIP() << "training not built yet";
   const Run_result r =
-      run(train(GetParam().options + " '" + fixture("stalled_pair.train") + "' stalled.model"));
+      run_in_work_dir(train_command(GetParam().options + " '" + fixture("stalled_pair.train") +
+                                    "' stalled.model"));
   ASSERT_TRUE(r.exited) << r.err;
   EXPECT_EQ(r.status, 0) << r.err;
 }
