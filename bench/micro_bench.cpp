@@ -17,8 +17,10 @@ using tevra::Node;
 
 // A deterministic sparse set shaped like scaled image data: `features`
 // columns, about `density` of them nonzero, values in (0, 1].
+// All nodes live in one store, one sample after the other, as the training
+// reader lays them out: a kernel column then streams through memory in order.
 struct Sample_set {
-  std::vector<std::vector<Node>> rows;
+  std::vector<Node> store;
   std::vector<Node*> pointers;
   std::vector<double> labels;
   tevra::Problem problem{};
@@ -31,17 +33,18 @@ struct Sample_set {
       state ^= state << 17;
       return state;
     };
-    rows.resize(count);
+    std::vector<size_t> starts;
     for (int i = 0; i < count; ++i) {
+      starts.push_back(store.size());
       for (int k = 1; k <= features; ++k) {
         if (static_cast<double>(next() % 1000000) < density * 1e6) {
-          rows[i].push_back(Node{k, static_cast<double>(next() % 255 + 1) / 255.0});
+          store.push_back(Node{k, static_cast<double>(next() % 255 + 1) / 255.0});
         }
       }
-      rows[i].push_back(Node{-1, 0});
+      store.push_back(Node{-1, 0});
       labels.push_back(i % 2 == 0 ? 1 : -1);
     }
-    for (auto& r : rows) pointers.push_back(r.data());
+    for (size_t start : starts) pointers.push_back(store.data() + start);
     problem.sample_count = count;
     problem.max_index = features;
     problem.labels = labels.data();
@@ -51,6 +54,12 @@ struct Sample_set {
 
 const Sample_set& image_like() {
   static const Sample_set set(4000, 784, 0.5);
+  return set;
+}
+
+// Large enough that the samples do not fit in the processor caches.
+const Sample_set& image_like_large() {
+  static const Sample_set set(16000, 784, 0.5);
   return set;
 }
 
@@ -92,6 +101,20 @@ void BM_KernelColumn(benchmark::State& state) {
 }
 BENCHMARK(BM_KernelColumn)->Arg(tevra::linear)->Arg(tevra::rbf)->Arg(tevra::polynomial)
     ->ArgName("kernel_type");
+
+// The rbf column over a set that streams from memory.
+void BM_KernelColumnLarge(benchmark::State& state) {
+  const Sample_set& set = image_like_large();
+  Column_probe probe(set.problem, parameter(tevra::rbf, 1));
+  const int l = set.problem.sample_count;
+  int i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(probe.get_column(i, l));
+    i = (i + 1) % l;
+  }
+  state.SetItemsProcessed(state.iterations() * l);
+}
+BENCHMARK(BM_KernelColumnLarge);
 
 // A BSVC_Q column through a cache too small to keep it: fetch, eviction and
 // the signed fill, as the two-class solver sees a cache miss.
