@@ -9,7 +9,7 @@ namespace {
 // and rebuilds w from them, so the last solve starts consistent.
 void switch_to_requested(const Seeding_state& s, double C_pos, double C_neg, double c_pos,
                          double c_neg) {
-  for (int k = 0; k <= s.bias_slot; ++k) s.w[k] = 0;
+  for (int k = 0; k < s.w_size; ++k) s.w[k] = 0;
   for (int i = 0; i < s.var_count; ++i) {
     double& a = s.alpha[i];
     if (s.signs[i] == +1 && a >= c_pos) {
@@ -29,7 +29,7 @@ void switch_to_requested(const Seeding_state& s, double C_pos, double C_neg, dou
 // start for the others; w scales with it, so it needs no rebuild.
 void scale(const Seeding_state& s, double Cstep) {
   for (int i = 0; i < s.var_count; ++i) s.alpha[i] *= Cstep;
-  for (int k = 0; k <= s.bias_slot; ++k) s.w[k] *= Cstep;
+  for (int k = 0; k < s.w_size; ++k) s.w[k] *= Cstep;
 }
 
 }  // namespace

@@ -16,7 +16,8 @@ struct Seeding_state {
   const signed char* signs;    // +1 or -1 per variable
   double* alpha;               // the variables; start and result of every solve
   double* w;                   // primal vector: feature k at w[k], bias at w[bias_slot]
-  int bias_slot;               // index of the bias entry; w has bias_slot + 1 entries
+  int w_size;                  // number of entries of w
+  int bias_slot;               // index of the bias entry of w
 };
 
 // Runs solve(c_pos, c_neg) at the costs (c_pos, c_neg), (c_pos, c_neg) *

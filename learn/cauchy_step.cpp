@@ -41,12 +41,16 @@ void cauchy_step(int n, const double* x, const double* l, const double* u, const
       dnrm2(n, s) > delta || !decreases_enough(n, A, g, s, work.data(), /*strict=*/true);
 
   if (contract) {
-    // Ends at the latest when alpha underflows to 0: s = 0 passes both tests.
     for (;;) {
       alpha = alpha * contraction;
       projected_step(n, x, l, u, -alpha, g, s);
       if (dnrm2(n, s) <= delta && decreases_enough(n, A, g, s, work.data(), /*strict=*/false))
         break;
+      // Once alpha underflows to 0, s = 0 passes both tests for any finite
+      // radius. A NaN radius (left behind by a trial step through a failed
+      // factor with a zero pivot) never passes, so stop here rather than
+      // loop for ever.
+      if (alpha == 0) break;
     }
   } else {
     double alpha_s = alpha;  // length restored after the search

@@ -12,6 +12,8 @@ namespace tevra {
 // tests pass, or, when the entry step already passes, extrapolates by 10 up
 // to the last breakpoint while the tests keep passing, and then falls back
 // to the length held before the final extrapolation.
+// The contraction also ends when alpha reaches 0, which matters only for a
+// NaN radius: any finite one accepts the zero step there.
 // A is n*n column-major, upper triangle read.
 void cauchy_step(int n, const double* x, const double* l, const double* u, const double* A,
                  const double* g, double delta, double& alpha, double* s);

@@ -38,7 +38,8 @@ void solve_linear(const Problem& problem, const Parameter& param, int l, Node* c
   const int bias_slot = bias_slot_of(problem);
   std::vector<double> w(static_cast<size_t>(bias_slot) + 1, 0.0);
   Solver_B_linear solver;
-  const Seeding_state state{l, samples, signs, alpha, w.data(), bias_slot};
+  const Seeding_state state{l, samples, signs, alpha, w.data(), static_cast<int>(w.size()),
+                            bias_slot};
   const int total = seed_alpha(
       state, C_pos, C_neg, param.Cbegin, c_neg_start, param.Cstep,
       [&](double c_pos, double c_neg) {

@@ -1,8 +1,34 @@
-// Placeholder until the Crammer-Singer training work lands; replaced wholesale by it.
-#include <cstdio>
+// Training routine of the Crammer and Singer formulations (spoc, spoc_l2):
+// one problem over all classes, solved by Solver_CS on the plain kernel
+// (no constant 1 is added: these formulations have no bias).
+#include <cstdint>
 #include <cstdlib>
+#include <vector>
 
+#include "learn/q_matrix.h"
+#include "learn/solver_cs.h"
 #include "learn/training_routines.h"
+
 namespace tevra {
-double* train_crammer_singer(const Problem&, const Parameter&, int, const double*, int) { std::fputs("train_crammer_singer: not built yet\n", stderr); std::abort(); }
+
+double* train_crammer_singer(const Problem& problem, const Parameter& param, int nr_class,
+                             const double* class_C, int svm_type) {
+  const int l = problem.sample_count;
+  const std::size_t count = static_cast<std::size_t>(l) * static_cast<std::size_t>(nr_class);
+  // One extra element keeps the allocation non-empty for an empty problem.
+  double* coefficients = static_cast<double*>(std::calloc(count + 1, sizeof(double)));
+
+  std::vector<std::int16_t> class_index(l);
+  for (int i = 0; i < l; ++i)
+    class_index[i] = static_cast<std::int16_t>(static_cast<int>(problem.labels[i]));
+
+  {
+    ONE_CLASS_Q q_matrix(problem, param);
+    Solver_CS solver;
+    solver.solve(l, q_matrix, coefficients, class_index.data(), class_C, param.eps,
+                 param.shrinking, nr_class, svm_type);
+  }
+  return coefficients;
+}
+
 }  // namespace tevra

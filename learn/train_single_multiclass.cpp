@@ -1,8 +1,65 @@
-// Placeholder until the kbb training work lands; replaced wholesale by it.
-#include <cstdio>
+// train_single_multiclass: the kbb formulation, all classes trained at once
+// as one bound-constrained problem solved by Solver_MB.
+#include <cmath>
 #include <cstdlib>
+#include <vector>
 
+#include "learn/q_matrix.h"
+#include "learn/solver_mb.h"
 #include "learn/training_routines.h"
+#include "tools/common/progress.h"
+
 namespace tevra {
-double* train_single_multiclass(const Problem&, const Parameter&, int, const double*, const int*) { std::fputs("train_single_multiclass: not built yet\n", stderr); std::abort(); }
+
+double* train_single_multiclass(const Problem& problem, const Parameter& param, int nr_class,
+                                const double* class_C, const int* class_sizes) {
+  const int l = problem.sample_count;
+  // A single class leaves no competing class and so no variable; the solver
+  // derives the samples per block by dividing by nr_class - 1, so it is
+  // not run at all.
+  const int n = nr_class >= 2 ? (nr_class - 1) * l : 0;
+
+  // Never null, even without variables, so the caller can free it as usual.
+  double* alpha = static_cast<double*>(std::calloc(n > 0 ? n : 1, sizeof(double)));
+
+  // Variables in blocks: block j lists every sample not of class j, class by
+  // class; each records the class of its sample.
+  std::vector<short> own_class(n);
+  int v = 0;
+  for (int j = 0; j < nr_class && n > 0; ++j) {
+    int first = 0;
+    for (int k = 0; k < nr_class; ++k) {
+      const int end = first + class_sizes[k];
+      if (k != j) {
+        for (int s = first; s < end; ++s) own_class[v++] = static_cast<short>(static_cast<int>(problem.labels[s]));
+      }
+      first = end;
+    }
+  }
+
+  Solve_result result{0, nullptr};
+  if (n > 0) {
+    BONE_CLASS_Q q_matrix(problem, param);
+    Solver_MB solver;
+    solver.optimize(n, q_matrix, -2.0, alpha, own_class.data(), class_C, 2 * param.eps, &result,
+                    param.shrinking, param.qpsize, nr_class, class_sizes);
+  }
+
+  log_info("obj = %f, rho = %f\n", result.objective, 0.0);
+
+  // Counted per variable: one sample can contribute up to nr_class - 1.
+  int sv_count = 0;
+  int bounded_count = 0;
+  for (int i = 0; i < n; ++i) {
+    if (std::fabs(alpha[i]) > 0) {
+      ++sv_count;
+      if (std::fabs(alpha[i]) >= result.bounds[own_class[i]]) ++bounded_count;
+    }
+  }
+  log_info("nSV = %d, nBSV = %d\n", sv_count, bounded_count);
+
+  std::free(result.bounds);
+  return alpha;
+}
+
 }  // namespace tevra

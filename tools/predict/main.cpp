@@ -1,6 +1,105 @@
+// tevra-predict: predicts every line of a test set with a model file, writes
+// one prediction per line and prints the accuracy or the regression errors.
+//
+// Deviations that keep a run from ending in silent harm: a test line that a
+// precomputed model would read beyond is refused like any malformed line,
+// and a failure to write the output file ends the run with status 1 instead
+// of reporting success.
 #include <cstdio>
+#include <cstdlib>
 
-int main() {
-  std::fputs("usage: tevra-predict test_file model_file output_file\n", stderr);
-  return 1;
+#include "learn/tevra.h"
+#include "tools/common/line_reader.h"
+#include "tools/predict/required_entries.h"
+#include "tools/predict/test_line.h"
+
+namespace {
+
+// Running sums over the predicted lines.
+struct Totals {
+  int total = 0;         // lines predicted
+  int correct = 0;       // predictions equal to the target
+  double error = 0;      // sum of squared differences
+  double sum_v = 0;      // predictions
+  double sum_y = 0;      // targets
+  double sum_vv = 0;     // squared predictions
+  double sum_yy = 0;     // squared targets
+  double sum_vy = 0;     // products of prediction and target
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tevra;
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: tevra-predict test_file model_file output_file\n");
+    return 1;
+  }
+  std::FILE* input = std::fopen(argv[1], "r");
+  if (input == nullptr) {
+    std::fprintf(stderr, "can't open input file %s\n", argv[1]);
+    return 1;
+  }
+  std::FILE* output = std::fopen(argv[3], "w");
+  if (output == nullptr) {
+    std::fprintf(stderr, "can't open output file %s\n", argv[3]);
+    return 1;
+  }
+  Model* model = load_model_file(argv[2]);
+  if (model == nullptr) {
+    std::fprintf(stderr, "can't open model file %s\n", argv[2]);
+    return 1;
+  }
+
+  const int svm_type = model->param.svm_type;
+  const int required_entries = required_entry_count(*model);
+  Sample_buffer sample = make_sample_buffer();
+  Totals totals;
+  int line_number = 0;
+  const char* line;
+  while ((line = read_line(input)) != nullptr) {
+    ++line_number;
+    double y;
+    int entry_count;
+    if (!parse_test_line(line, line_length, &sample, &y, &entry_count) ||
+        entry_count < required_entries) {
+      std::fflush(output);
+      report_input_error(line_number);
+    }
+    const double v = predict_value(model, sample.nodes);
+    std::fprintf(output, "%g\n", v);
+    if (v == y) ++totals.correct;
+    totals.error += (v - y) * (v - y);
+    totals.sum_v += v;
+    totals.sum_y += y;
+    totals.sum_vv += v * v;
+    totals.sum_yy += y * y;
+    totals.sum_vy += v * y;
+    ++totals.total;
+  }
+
+  // Every prediction must be in the file before the run can report success.
+  if (std::fflush(output) != 0 || std::ferror(output) != 0) {
+    std::fprintf(stderr, "can't write output file %s\n", argv[3]);
+    return 1;
+  }
+
+  const double n = totals.total;
+  if (svm_type == epsilon_svr) {
+    std::printf("Mean squared error = %g (regression)\n", totals.error / n);
+    std::printf("Squared correlation coefficient = %g (regression)\n",
+                ((n * totals.sum_vy - totals.sum_v * totals.sum_y) *
+                 (n * totals.sum_vy - totals.sum_v * totals.sum_y)) /
+                    ((n * totals.sum_yy - totals.sum_y * totals.sum_y) *
+                     (n * totals.sum_vv - totals.sum_v * totals.sum_v)));
+  } else {
+    std::printf("Accuracy = %g%% (%d/%d) (classification)\n", totals.correct / n * 100,
+                totals.correct, totals.total);
+  }
+
+  destroy_model(&model);
+  release_sample_buffer(&sample);
+  std::fclose(input);
+  std::fclose(output);
+  return 0;
 }

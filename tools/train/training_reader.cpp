@@ -59,27 +59,37 @@ long count_nodes(char* line) {
 // has no entry). `room` is the number of nodes left for this line's entries.
 int parse_sample(char* line, int line_number, bool integer_label, double* label,
                  Node* nodes, long room, long* stored) {
-  const std::size_t length = line_length;
-  const char* const line_end = line + length;
+  char* const line_end = line + line_length;
   if (line_has_nul()) report_input_error(line_number);
 
-  const char* label_token = std::strtok(line, " \t\n");
+  char* label_token = std::strtok(line, " \t\n");
   if (label_token == nullptr) report_input_error(line_number);
   if (!read_label(label_token, label)) report_input_error(line_number);
   if (integer_label && !fits_int_after_truncation(*label)) report_input_error(line_number);
 
+  // Scan position: just after the separator that ended the previous token.
+  char* position = label_token + std::strlen(label_token);
+  if (position < line_end) ++position;
+
   int last_index = -1;
   long count = 0;
   for (;;) {
-    char* index_token = std::strtok(nullptr, ":");
-    char* value_token = std::strtok(nullptr, " \t");
-    if (value_token == nullptr) {
-      // An index followed by its colon but no value ("3:" ending the line)
-      // is an incomplete entry; a last word without a colon is ignored.
-      if (index_token != nullptr && index_token + std::strlen(index_token) < line_end)
-        report_input_error(line_number);
-      break;
-    }
+    // The index text runs to the next colon; without one, the rest of the
+    // line is a last word that is ignored.
+    char* const colon = static_cast<char*>(std::memchr(position, ':', line_end - position));
+    if (colon == nullptr) break;
+    char* const index_token = position;
+    *colon = '\0';
+    // The value text: the next blank-separated token after the colon. A
+    // colon with nothing after it ("3:" ending the line) is an incomplete
+    // entry.
+    char* value_token = colon + 1;
+    while (value_token < line_end && (*value_token == ' ' || *value_token == '\t')) ++value_token;
+    if (value_token == line_end) report_input_error(line_number);
+    char* value_end = value_token;
+    while (value_end < line_end && *value_end != ' ' && *value_end != '\t') ++value_end;
+    *value_end = '\0';
+    position = value_end < line_end ? value_end + 1 : line_end;
 
     char* end;
     errno = 0;

@@ -1,0 +1,121 @@
+// Solver_CS: decomposition solver of the Crammer and Singer multi-class
+// duals (spoc and its L2-loss variant spoc_l2). With l samples, k classes,
+// y_i the class of sample i and alpha_i^m stored at i*k + m, it solves
+//
+//   minimise 1/2 sum_m alpha^m' Q alpha^m + 1/2 sum_i d_{y_i} (alpha_i^{y_i})^2
+//            + sum_i sum_{m != y_i} alpha_i^m
+//   subject to sum_m alpha_i^m = 0, alpha_i^m <= 0 (m != y_i),
+//              alpha_i^{y_i} <= U_{y_i},
+//
+// with d_c = 0, U_c = C_c for spoc and d_c = 0.5 / C_c, U_c = +inf for
+// spoc_l2. The working set is the k variables of one sample, whose
+// sub-problem is solved in closed form after one sort.
+#ifndef TEVRA_LEARN_SOLVER_CS_H_
+#define TEVRA_LEARN_SOLVER_CS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "learn/kernel.h"
+
+namespace tevra {
+
+// Implements the one-sample-at-a-time method of Crammer and Singer with the
+// shrinking of BSVM-style solvers: samples whose non-label variables sit at
+// their bound with a gradient margin leave the active set, their gradient is
+// rebuilt before the solver finishes. Deviates from a plain sample-order
+// sweep: the sample with the largest violation is chosen each time.
+//
+// The state lives for one call of solve. The single steps are protected so
+// that a derived class can drive them one at a time.
+class Solver_CS {
+ public:
+  Solver_CS() = default;
+  Solver_CS(const Solver_CS&) = delete;
+  Solver_CS& operator=(const Solver_CS&) = delete;
+
+  // Solves over l samples and nr_class classes. alpha holds l*nr_class
+  // values: the feasible starting point on entry, the solution in the
+  // caller's sample order on return. labels holds each sample's class index;
+  // class_C the cost of each class (borrowed for the run). svm_type 4
+  // selects the L2-loss variant, any other value the hinge-loss one. Q is
+  // asked for columns and told about every exchange of two samples.
+  void solve(int l, Kernel& Q, double* alpha, const std::int16_t* labels, const double* class_C,
+             double eps, int shrinking, int nr_class, int svm_type);
+
+  // Iterations between two shrinking steps (and progress marks) for l
+  // samples.
+  static int shrink_period(int l) { return l < 1000 ? 2 * l : 2000; }
+
+ protected:
+  // Copies the starting point and labels, fills the per-class constants and
+  // the bound flags, and computes the gradient from scratch.
+  void initialize(int l, Kernel& Q, const double* alpha, const std::int16_t* labels,
+                  const double* class_C, double eps, int nr_class, int svm_type);
+
+  // The main loop: selection, one-sample update, shrinking schedule.
+  void optimize(int shrinking);
+
+  // Prints the summary lines, writes the solution back in the caller's
+  // order and releases the private arrays.
+  void finish(double* alpha_out);
+
+  // Largest violation over the active samples; *i receives the sample that
+  // has it, or -1 when no active sample has a finite violation (then the
+  // result is -inf).
+  double select_sample(int* i) const;
+
+  // Solves the sub-problem of active sample i and updates alpha, the bound
+  // flags and the gradient of the active samples.
+  void update_sample(int i);
+
+  // Closed-form minimiser of the one-sample sub-problem
+  //   1/2 A |a|^2 + 1/2 d_y a_y^2 + B'a,  sum(a) = 0,  a_m <= 0 (m != y),
+  //   a_y <= U_y,
+  // for A != 0; writes the k values to result.
+  void solve_sample(double A, const double* B, double cost, int y, double* result);
+
+  // Removes samples from the active set; once per run brings some back.
+  void shrink();
+
+  // Recomputes the gradient of the inactive samples.
+  void rebuild_gradient();
+
+  // Exchanges the samples at positions i and j, in Q too.
+  void swap_samples(int i, int j);
+
+  // Upper bound of variable (position i, class m).
+  double upper_bound(int i, int m) const {
+    return m == labels[i] ? label_bound[m] : 0.0;
+  }
+  std::size_t entry(int i, int m) const {
+    return static_cast<std::size_t>(i) * static_cast<std::size_t>(nr_class) +
+           static_cast<std::size_t>(m);
+  }
+
+  int active_count = 0;               // active samples occupy positions 0 .. active_count-1
+  std::vector<double> gradient;       // G_i^m at entry(i, m), permuted with the samples
+  std::vector<std::int16_t> labels;   // y_i of the sample at each position
+  std::vector<double> alpha;          // dual variables at entry(i, m), permuted with the samples
+  Kernel* Q = nullptr;                // supplies columns and follows sample swaps
+  double eps = 0;                     // stopping tolerance on the violation
+  const double* class_C = nullptr;    // C_c per class, borrowed from the caller
+  std::vector<double> label_diagonal; // d_c: 0.5 / C_c for spoc_l2, else 0
+  std::vector<double> label_bound;    // U_c: +inf for spoc_l2, else C_c
+  int svm_type = 0;                   // 4 selects the L2-loss variant
+  std::vector<int> active_order;      // caller's index of the sample at each position
+  int sample_count = 0;               // l
+  int nr_class = 0;                   // k
+  bool unshrunk = false;              // the one unshrinking pass has run
+  std::vector<unsigned char> below_bound;  // 1 where alpha is strictly below its upper bound
+
+  int iter = 0;                       // one-sample updates made so far
+  std::vector<double> sub_linear;     // B of the current sub-problem (k values)
+  std::vector<double> sub_solution;   // its new values (k values)
+  std::vector<double> sort_buffer;    // k sorted values and the -inf sentinel
+};
+
+}  // namespace tevra
+
+#endif  // TEVRA_LEARN_SOLVER_CS_H_

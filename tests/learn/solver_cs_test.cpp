@@ -1,0 +1,682 @@
+#include "learn/solver_cs.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tools/common/progress.h"
+
+namespace tevra {
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// A dense Q matrix given by its single-precision entries. It follows the
+// solver's sample exchanges through a permutation, and records every column
+// request and every progress text in one event log, so that tests can see
+// when the solver updated a sample and when it printed.
+class Dense_Q : public Kernel {
+ public:
+  Dense_Q(int l, std::vector<float> entries)
+      : Kernel(0, nullptr, linear_parameter()),
+        l(l),
+        entries(std::move(entries)),
+        order(l),
+        buffer(l > 0 ? l : 1) {
+    for (int i = 0; i < l; ++i) order[i] = i;
+  }
+
+  const float* get_column(int i, int len) override {
+    events.push_back('c');
+    lengths.push_back(len);
+    for (int j = 0; j < len; ++j) buffer[j] = entry(order[i], order[j]);
+    return buffer.data();
+  }
+
+  void swap_entries(int i, int j) override {
+    std::swap(order[i], order[j]);
+    ++swaps;
+  }
+
+  float entry(int a, int b) const { return entries[static_cast<std::size_t>(a) * l + b]; }
+
+  static Parameter linear_parameter() {
+    Parameter param = default_parameter();
+    param.kernel_type = linear;
+    return param;
+  }
+
+  int l;
+  std::vector<float> entries;  // row-major l x l, in the caller's order
+  std::vector<int> order;      // caller's sample at each position
+  std::vector<float> buffer;
+  std::string events;          // 'c' per column request, then the printed texts
+  std::vector<int> lengths;    // length of each column request
+  int swaps = 0;
+};
+
+// Collects everything the solver prints; also appends it to the event log
+// of the Q matrix in use so that marks and updates interleave.
+struct Output_capture {
+  Output_capture() {
+    text().clear();
+    current_q() = nullptr;
+    print_hook = [](const char* s) {
+      text() += s;
+      if (current_q() != nullptr) current_q()->events += s;
+    };
+  }
+  ~Output_capture() {
+    print_hook = print_to_stdout;
+    current_q() = nullptr;
+  }
+  static std::string& text() {
+    static std::string collected;
+    return collected;
+  }
+  static Dense_Q*& current_q() {
+    static Dense_Q* q = nullptr;
+    return q;
+  }
+};
+
+// Exposes the single steps of the solver.
+class Probe : public Solver_CS {
+ public:
+  using Solver_CS::active_count;
+  using Solver_CS::alpha;
+  using Solver_CS::below_bound;
+  using Solver_CS::finish;
+  using Solver_CS::gradient;
+  using Solver_CS::initialize;
+  using Solver_CS::select_sample;
+  using Solver_CS::solve_sample;
+  using Solver_CS::swap_samples;
+  using Solver_CS::update_sample;
+};
+
+// A small multi-class problem with everything an independent check needs.
+struct Problem_data {
+  int l = 0;
+  int k = 0;
+  int svm_type = spoc;
+  std::vector<float> Q;                // row-major l x l
+  std::vector<std::int16_t> labels;
+  std::vector<double> class_C;
+
+  double d(int c) const { return svm_type == spoc_l2 ? 0.5 / class_C[c] : 0.0; }
+  double U(int c) const { return svm_type == spoc_l2 ? infinity : class_C[c]; }
+  double q(int i, int j) const { return Q[static_cast<std::size_t>(i) * l + j]; }
+
+  // The dual objective, straight from its definition.
+  double objective(const std::vector<double>& a) const {
+    double value = 0;
+    for (int m = 0; m < k; ++m)
+      for (int i = 0; i < l; ++i)
+        for (int j = 0; j < l; ++j) value += 0.5 * q(i, j) * a[i * k + m] * a[j * k + m];
+    for (int i = 0; i < l; ++i) {
+      const int y = labels[i];
+      value += 0.5 * d(y) * a[i * k + y] * a[i * k + y];
+      for (int m = 0; m < k; ++m)
+        if (m != y) value += a[i * k + m];
+    }
+    return value;
+  }
+};
+
+enum class Kernel_kind { linear_kernel, rbf_kernel };
+
+// Random samples in dim dimensions, turned into a kernel matrix. With
+// zero_sample set, sample 0 is all zero: its linear-kernel row vanishes.
+Problem_data make_problem(int l, int k, int dim, Kernel_kind kind, int svm_type,
+                          std::vector<double> class_C, bool zero_sample, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+  Problem_data p;
+  p.l = l;
+  p.k = k;
+  p.svm_type = svm_type;
+  p.class_C = std::move(class_C);
+  std::vector<double> x(static_cast<std::size_t>(l) * dim);
+  for (int i = 0; i < l; ++i) {
+    p.labels.push_back(static_cast<std::int16_t>(i % k));
+    for (int f = 0; f < dim; ++f)
+      // Class-dependent shift so that the classes overlap only in part.
+      x[i * dim + f] = (zero_sample && i == 0) ? 0.0 : uniform(random) + (f == i % k ? 0.8 : 0.0);
+  }
+  p.Q.resize(static_cast<std::size_t>(l) * l);
+  for (int i = 0; i < l; ++i)
+    for (int j = 0; j < l; ++j) {
+      double value = 0;
+      if (kind == Kernel_kind::linear_kernel) {
+        for (int f = 0; f < dim; ++f) value += x[i * dim + f] * x[j * dim + f];
+      } else {
+        double distance = 0;
+        for (int f = 0; f < dim; ++f)
+          distance += (x[i * dim + f] - x[j * dim + f]) * (x[i * dim + f] - x[j * dim + f]);
+        value = std::exp(-0.5 * distance);
+      }
+      p.Q[static_cast<std::size_t>(i) * l + j] = static_cast<float>(value);
+    }
+  return p;
+}
+
+// Independent solver: cyclic pairwise coordinate descent. Each step moves
+// mass between two classes of one sample (keeping the sample's sum at zero)
+// to the exact minimiser on that line, clipped to the box.
+std::vector<double> reference_solve(const Problem_data& p, double tolerance) {
+  const int l = p.l;
+  const int k = p.k;
+  std::vector<double> a(static_cast<std::size_t>(l) * k, 0.0);
+  std::vector<double> G(static_cast<std::size_t>(l) * k, 1.0);
+  for (int i = 0; i < l; ++i) G[i * k + p.labels[i]] = 0;
+  for (int sweep = 0; sweep < 200000; ++sweep) {
+    double worst = 0;
+    for (int i = 0; i < l; ++i) {
+      const int y = p.labels[i];
+      auto upper = [&](int m) { return m == y ? p.U(y) : 0.0; };
+      for (int s = 0; s < k; ++s)
+        for (int r = 0; r < k; ++r) {
+          if (s == r) continue;
+          // Direction: a_s += t, a_r -= t.
+          const double slope = G[i * k + s] - G[i * k + r];
+          const double curvature =
+              2 * p.q(i, i) + (s == y ? p.d(y) : 0.0) + (r == y ? p.d(y) : 0.0);
+          const double t_max = upper(s) - a[i * k + s];
+          if (slope >= 0 || t_max <= 0) continue;  // the reverse pair handles the other side
+          worst = std::max(worst, -slope);
+          double t = curvature > 0 ? -slope / curvature : t_max;
+          t = std::min(t, t_max);
+          if (!(t > 0)) continue;
+          a[i * k + s] += t;
+          a[i * k + r] -= t;
+          for (int j = 0; j < l; ++j) {
+            G[j * k + s] += p.q(i, j) * t;
+            G[j * k + r] -= p.q(i, j) * t;
+          }
+          if (s == y) G[i * k + y] += p.d(y) * t;
+          if (r == y) G[i * k + y] -= p.d(y) * t;
+        }
+    }
+    if (worst < tolerance) break;
+  }
+  return a;
+}
+
+// ---------------------------------------------------------------------------
+// The one-sample sub-problem.
+
+// Minimiser of 1/2 A |a|^2 + 1/2 d a_y^2 + B'a over sum(a) = 0, a_m <= 0
+// (m != y), a_y <= U, found by trying every set of variables held at their
+// bounds and solving the equality-constrained rest exactly.
+std::vector<double> brute_force_sample(double A, double d, double U, const std::vector<double>& B,
+                                       int y) {
+  const int k = static_cast<int>(B.size());
+  std::vector<double> best_a;
+  double best_value = infinity;
+  for (int mask = 0; mask < (1 << k); ++mask) {
+    if ((mask >> y & 1) && U == infinity) continue;
+    std::vector<double> a(k, 0.0);
+    double fixed = 0;
+    double inverse_sum = 0;
+    double weighted_sum = 0;
+    for (int m = 0; m < k; ++m) {
+      if (mask >> m & 1) {
+        a[m] = m == y ? U : 0.0;
+        fixed += a[m];
+      } else {
+        const double h = A + (m == y ? d : 0.0);
+        inverse_sum += 1 / h;
+        weighted_sum += B[m] / h;
+      }
+    }
+    if (inverse_sum == 0) {
+      if (std::fabs(fixed) > 1e-12) continue;
+    } else {
+      const double lambda = (-fixed + weighted_sum) / inverse_sum;
+      for (int m = 0; m < k; ++m)
+        if (!(mask >> m & 1)) a[m] = (lambda - B[m]) / (A + (m == y ? d : 0.0));
+    }
+    bool feasible = true;
+    for (int m = 0; m < k; ++m)
+      if (a[m] > (m == y ? U : 0.0) + 1e-12) feasible = false;
+    if (!feasible) continue;
+    double value = 0;
+    for (int m = 0; m < k; ++m) value += 0.5 * A * a[m] * a[m] + B[m] * a[m];
+    value += 0.5 * d * a[y] * a[y];
+    if (value < best_value) {
+      best_value = value;
+      best_a = a;
+    }
+  }
+  return best_a;
+}
+
+class SolveSample : public ::testing::TestWithParam<int> {};
+
+TEST_P(SolveSample, MatchesBruteForceMinimiser) {
+  const int svm_type = GetParam();
+  std::mt19937 random(20261210 + svm_type);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  Dense_Q none(0, {});
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int k = 2 + static_cast<int>(unit(random) * 5);  // 2 to 6 classes
+    std::vector<double> class_C(k);
+    for (double& c : class_C) c = 0.05 + 10 * unit(random);
+    const double A = trial % 10 == 0 ? 1e-4 + unit(random) * 1e-3 : 0.05 + 5 * unit(random);
+    const int y = static_cast<int>(unit(random) * k);
+    std::vector<double> B(k);
+    for (double& b : B) b = -4 + 8 * unit(random);
+    if (trial % 7 == 0) B[(y + 1) % k] = B[y];  // ties between the label and another class
+
+    Probe probe;
+    probe.initialize(0, none, nullptr, nullptr, class_C.data(), 1e-3, k, svm_type);
+    std::vector<double> result(k);
+    probe.solve_sample(A, B.data(), class_C[y], y, result.data());
+
+    const double d = svm_type == spoc_l2 ? 0.5 / class_C[y] : 0.0;
+    const double U = svm_type == spoc_l2 ? infinity : class_C[y];
+    const std::vector<double> expected = brute_force_sample(A, d, U, B, y);
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(k));
+    double sum = 0;
+    for (int m = 0; m < k; ++m) {
+      const double scale = 1 + std::fabs(expected[m]);
+      EXPECT_NEAR(result[m], expected[m], 1e-8 * scale) << "trial " << trial << " class " << m;
+      EXPECT_LE(result[m], m == y ? U : 0.0);
+      sum += result[m];
+    }
+    EXPECT_NEAR(sum, 0.0, 1e-8 * (1 + std::fabs(result[y]))) << "trial " << trial;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFormulations, SolveSample, ::testing::Values(spoc, spoc_l2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(svm_type_names[info.param]);
+                         });
+
+// ---------------------------------------------------------------------------
+// A sample without curvature (Q_ii = 0): the linear branch.
+
+struct Flat_case {
+  const char* name;
+  int svm_type;
+  int label;
+  double gradient[3];
+  double expected[3];  // in units of C = 2
+};
+
+void PrintTo(const Flat_case& c, std::ostream* os) { *os << c.name; }
+
+class FlatSample : public ::testing::TestWithParam<Flat_case> {};
+
+TEST_P(FlatSample, MovesMassToTheFirstLargestClass) {
+  const Flat_case& c = GetParam();
+  // Sample 0 has an all-zero row; sample 1 keeps the matrix non-trivial.
+  Dense_Q q(2, {0, 0, 0, 1});
+  const std::vector<double> class_C(3, 2.0);
+  const std::vector<std::int16_t> labels = {static_cast<std::int16_t>(c.label), 0};
+  const std::vector<double> start(6, 0.0);
+  Output_capture capture;
+  Probe probe;
+  probe.initialize(2, q, start.data(), labels.data(), class_C.data(), 1e-3, 3, c.svm_type);
+  for (int m = 0; m < 3; ++m) probe.gradient[m] = c.gradient[m];
+  const std::vector<double> other_gradient(probe.gradient.begin() + 3, probe.gradient.end());
+
+  probe.update_sample(0);
+
+  for (int m = 0; m < 3; ++m) EXPECT_EQ(probe.alpha[m], 2.0 * c.expected[m]) << "class " << m;
+  // Q_0j = 0: no other sample's gradient moves.
+  for (int m = 0; m < 3; ++m) EXPECT_EQ(probe.gradient[3 + m], other_gradient[m]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FlatSample,
+    ::testing::Values(
+        // The label is the largest: nothing moves.
+        Flat_case{"LabelLargest", spoc, 1, {0.5, 0.9, 0.7}, {0, 0, 0}},
+        // Ties are won by the first class, here the label.
+        Flat_case{"TieWonByLabel", spoc, 1, {0.5, 0.7, 0.7}, {0, 0, 0}},
+        // Ties are won by the first class, here not the label: C moves.
+        Flat_case{"TieWonByOther", spoc, 2, {0.5, 0.7, 0.7}, {0, -1, 1}},
+        Flat_case{"FirstOfThreeEqual", spoc, 1, {0.7, 0.7, 0.7}, {-1, 1, 0}},
+        // spoc_l2 moves 2 C (B_b - B_y); a tie with the label moves nothing.
+        Flat_case{"L2Distance", spoc_l2, 2, {0.2, 0.9, 0.4}, {0, -1, 1}},
+        Flat_case{"L2TieWithOther", spoc_l2, 1, {0.7, 0.7, 0.2}, {0, 0, 0}},
+        Flat_case{"L2LabelLargest", spoc_l2, 0, {0.9, 0.7, 0.2}, {0, 0, 0}}),
+    [](const ::testing::TestParamInfo<Flat_case>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Whole runs against the independent solver.
+
+struct Run_case {
+  const char* name;
+  int l;
+  int k;
+  int dim;
+  Kernel_kind kind;
+  int svm_type;
+  std::vector<double> class_C;
+  bool zero_sample;
+  int shrinking;
+};
+
+void PrintTo(const Run_case& c, std::ostream* os) { *os << c.name; }
+
+class WholeRun : public ::testing::TestWithParam<Run_case> {};
+
+double printed_objective(const std::string& text) {
+  const std::size_t at = text.find("obj = ");
+  if (at == std::string::npos) return std::nan("");
+  return std::stod(text.substr(at + 6));
+}
+
+TEST_P(WholeRun, ReachesTheIndependentOptimum) {
+  const Run_case& c = GetParam();
+  const Problem_data p = make_problem(c.l, c.k, c.dim, c.kind, c.svm_type, c.class_C,
+                                      c.zero_sample, 7 + c.l * 31 + c.k);
+  Dense_Q q(p.l, p.Q);
+  std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
+  Output_capture capture;
+  Solver_CS solver;
+  solver.solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-7, c.shrinking, p.k,
+               p.svm_type);
+
+  for (int i = 0; i < p.l; ++i) {
+    const int y = p.labels[i];
+    double sum = 0;
+    for (int m = 0; m < p.k; ++m) {
+      const double a = alpha[i * p.k + m];
+      if (m == y) {
+        EXPECT_GE(a, -1e-12) << "sample " << i;
+        EXPECT_LE(a, p.U(y)) << "sample " << i;
+      } else {
+        EXPECT_LE(a, 0.0) << "sample " << i << " class " << m;
+      }
+      sum += a;
+    }
+    EXPECT_NEAR(sum, 0.0, 1e-9 * (1 + alpha[i * p.k + y])) << "sample " << i;
+  }
+
+  const std::vector<double> reference = reference_solve(p, 1e-11);
+  const double expected = p.objective(reference);
+  const double reached = p.objective(alpha);
+  EXPECT_NEAR(reached, expected, 1e-6 * (1 + std::fabs(expected)));
+  // The printed objective comes from the solver's own gradient, rebuilt for
+  // shrunk samples: it must agree with the returned coefficients.
+  EXPECT_NEAR(printed_objective(Output_capture::text()), reached, 1e-5 * (1 + std::fabs(reached)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WholeRun,
+    ::testing::Values(
+        Run_case{"SpocRbf", 24, 3, 2, Kernel_kind::rbf_kernel, spoc, {1.0, 1.0, 1.0}, false, 1},
+        Run_case{"SpocRbfNoShrinking", 24, 3, 2, Kernel_kind::rbf_kernel, spoc, {1, 1, 1}, false,
+                 0},
+        Run_case{"SpocLinearWeighted", 30, 4, 3, Kernel_kind::linear_kernel, spoc,
+                 {0.5, 2.0, 1.0, 4.0}, false, 1},
+        Run_case{"SpocTwoClasses", 20, 2, 2, Kernel_kind::rbf_kernel, spoc, {1, 1}, false, 1},
+        Run_case{"SpocZeroSample", 21, 3, 2, Kernel_kind::linear_kernel, spoc, {1, 1, 1}, true, 1},
+        Run_case{"L2Rbf", 24, 3, 2, Kernel_kind::rbf_kernel, spoc_l2, {1, 1, 1}, false, 1},
+        Run_case{"L2LinearWeighted", 30, 4, 3, Kernel_kind::linear_kernel, spoc_l2,
+                 {0.5, 2.0, 1.0, 4.0}, false, 1},
+        Run_case{"L2ZeroSample", 21, 3, 2, Kernel_kind::linear_kernel, spoc_l2, {1, 1, 1}, true,
+                 0},
+        Run_case{"SpocManySamples", 120, 5, 3, Kernel_kind::rbf_kernel, spoc, {2, 2, 2, 2, 2},
+                 false, 1}),
+    [](const ::testing::TestParamInfo<Run_case>& info) { return std::string(info.param.name); });
+
+// A feasible non-zero start must reach the same optimum as the zero start:
+// the starting gradient has to include the label's diagonal term.
+TEST(SolverCs, NonZeroStartReachesTheOptimum) {
+  for (const int svm_type : {spoc, spoc_l2}) {
+    const Problem_data p =
+        make_problem(18, 3, 2, Kernel_kind::rbf_kernel, svm_type, {1.0, 3.0, 0.5}, false, 99);
+    std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
+    for (int i = 0; i < p.l; ++i) {
+      const int y = p.labels[i];
+      const int other = (y + 1) % p.k;
+      const double moved = 0.4 * p.class_C[y];
+      alpha[i * p.k + y] = moved;
+      alpha[i * p.k + other] = -moved;
+    }
+    Dense_Q q(p.l, p.Q);
+    Output_capture capture;
+    Solver_CS solver;
+    solver.solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-8, 1, p.k,
+                 p.svm_type);
+    const double expected = p.objective(reference_solve(p, 1e-11));
+    EXPECT_NEAR(p.objective(alpha), expected, 1e-6 * (1 + std::fabs(expected)))
+        << svm_type_names[svm_type];
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Schedule: progress marks every P updates, P = 2 l below 1000 samples and
+// 2000 from then on.
+
+TEST(SolverCs, ShrinkPeriod) {
+  const struct {
+    int l;
+    int period;
+  } cases[] = {{1, 2}, {10, 20}, {999, 1998}, {1000, 2000}, {1001, 2000}, {250000, 2000}};
+  for (const auto& c : cases) EXPECT_EQ(Solver_CS::shrink_period(c.l), c.period) << c.l;
+}
+
+class Countdown : public ::testing::TestWithParam<int> {};
+
+// Without shrinking the active set stays full, so every column request is
+// one update; a "." must follow every P updates exactly.
+TEST_P(Countdown, MarksEveryPeriodUpdates) {
+  const int l = GetParam();
+  const int period = Solver_CS::shrink_period(l);
+  const Problem_data p =
+      make_problem(l, 3, 2, Kernel_kind::rbf_kernel, spoc, {1, 1, 1}, false, 5);
+  Dense_Q q(p.l, p.Q);
+  std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
+  Output_capture capture;
+  Output_capture::current_q() = &q;
+  Solver_CS solver;
+  solver.solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-3, 0, p.k, p.svm_type);
+  Output_capture::current_q() = nullptr;
+
+  const std::string& events = q.events;
+  const std::size_t last_update = events.rfind('c');
+  ASSERT_NE(last_update, std::string::npos);
+  int updates = 0;
+  int marks = 0;
+  for (std::size_t at = 0; at <= last_update; ++at) {
+    if (events[at] == 'c') ++updates;
+    if (events[at] == '.') {
+      ++marks;
+      EXPECT_EQ(updates, marks * period) << "mark " << marks;
+    }
+  }
+  ASSERT_GE(updates, period) << "the run must be long enough to show one period";
+  EXPECT_EQ(marks, updates / period);
+}
+
+INSTANTIATE_TEST_SUITE_P(SampleCounts, Countdown, ::testing::Values(12, 1200));
+
+// Selecting the same sample right after a progress mark ends the run even
+// though its violation still exceeds eps: no full check ("*") takes place.
+// A single sample with Q_00 < 0 (a kernel that is not positive
+// semi-definite) never settles, so only this rule ends its run: two
+// updates, the mark, then the stop.
+TEST(SolverCs, SameSampleAfterMarkStops) {
+  Dense_Q q(1, {-1.0f});
+  const std::vector<std::int16_t> labels = {0};
+  const std::vector<double> class_C(2, 1.0);
+  std::vector<double> alpha(2, 0.0);
+  Output_capture capture;
+  Solver_CS().solve(1, q, alpha.data(), labels.data(), class_C.data(), 1e-3, 0, 2, spoc_l2);
+  EXPECT_EQ(q.lengths.size(), 2u);
+  const std::string& text = Output_capture::text();
+  EXPECT_EQ(text.substr(0, 2), ".\n") << text;
+  EXPECT_NE(text.find("#iter = 2,"), std::string::npos) << text;
+}
+
+// ---------------------------------------------------------------------------
+// Positions and the caller's order.
+
+TEST(SolverCs, WriteBackUndoesExchanges) {
+  const int l = 4;
+  const int k = 3;
+  Dense_Q q(l, std::vector<float>(l * l, 0.5f));
+  const std::vector<std::int16_t> labels = {0, 1, 2, 1};
+  const std::vector<double> class_C(k, 5.0);
+  std::vector<double> start(l * k, 0.0);
+  for (int i = 0; i < l; ++i) {
+    start[i * k + labels[i]] = 1.0 + i;
+    start[i * k + (labels[i] + 1) % k] = -(1.0 + i);
+  }
+  Output_capture capture;
+  Probe probe;
+  probe.initialize(l, q, start.data(), labels.data(), class_C.data(), 1e-3, k, spoc);
+  probe.swap_samples(0, 3);
+  probe.swap_samples(1, 3);
+  probe.swap_samples(2, 2);
+  std::vector<double> out(l * k, -99.0);
+  probe.finish(out.data());
+  EXPECT_EQ(out, start);
+}
+
+// A run whose shrinking exchanges samples returns every row in the caller's
+// order, equal to the run without shrinking up to the solver tolerance, and
+// prints the objective of what it returns (the shrunk samples' gradient is
+// rebuilt).
+class Shrinking : public ::testing::TestWithParam<int> {};
+
+TEST_P(Shrinking, KeepsCallerOrderAndObjective) {
+  const Problem_data p =
+      make_problem(60, 4, 4, Kernel_kind::linear_kernel, GetParam(), {1, 1, 1, 1}, false, 11);
+  std::vector<double> shrunk(static_cast<std::size_t>(p.l) * p.k, 0.0);
+  std::vector<double> plain(shrunk);
+  Output_capture capture;
+  Dense_Q q1(p.l, p.Q);
+  Solver_CS().solve(p.l, q1, shrunk.data(), p.labels.data(), p.class_C.data(), 1e-9, 1, p.k,
+                    p.svm_type);
+  ASSERT_GT(q1.swaps, 0);
+  const double printed = printed_objective(Output_capture::text());
+  EXPECT_NEAR(printed, p.objective(shrunk), 1e-5 * (1 + std::fabs(printed)));
+  Dense_Q q2(p.l, p.Q);
+  Solver_CS().solve(p.l, q2, plain.data(), p.labels.data(), p.class_C.data(), 1e-9, 0, p.k,
+                    p.svm_type);
+  for (std::size_t t = 0; t < shrunk.size(); ++t) EXPECT_NEAR(shrunk[t], plain[t], 1e-4) << t;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFormulations, Shrinking, ::testing::Values(spoc, spoc_l2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(svm_type_names[info.param]);
+                         });
+
+// Columns are requested only for the active rows while shrinking is on.
+TEST(SolverCs, ColumnsCoverOnlyActiveRows) {
+  const Problem_data p =
+      make_problem(80, 3, 2, Kernel_kind::rbf_kernel, spoc, {1, 1, 1}, false, 13);
+  std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
+  Output_capture capture;
+  Dense_Q q(p.l, p.Q);
+  Solver_CS().solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-9, 1, p.k,
+                    p.svm_type);
+  ASSERT_GT(q.swaps, 0);
+  int shorter = 0;
+  for (int len : q.lengths) {
+    EXPECT_GE(len, 1);
+    EXPECT_LE(len, p.l);
+    if (len < p.l) ++shorter;
+  }
+  EXPECT_GT(shorter, 0);
+}
+
+// ---------------------------------------------------------------------------
+// No sample to select.
+
+TEST(SolverCs, EmptyActiveSetSelectsNoSample) {
+  Dense_Q q(3, std::vector<float>(9, 1.0f));
+  const std::vector<std::int16_t> labels = {0, 1, 0};
+  const std::vector<double> class_C = {1, 1};
+  const std::vector<double> start(6, 0.0);
+  Probe probe;
+  probe.initialize(3, q, start.data(), labels.data(), class_C.data(), 1e-3, 2, spoc);
+  int chosen = 42;
+  EXPECT_GT(probe.select_sample(&chosen), 0.0);
+  EXPECT_GE(chosen, 0);
+  probe.active_count = 0;
+  chosen = 42;
+  EXPECT_EQ(probe.select_sample(&chosen), -infinity);
+  EXPECT_EQ(chosen, -1);
+}
+
+struct Degenerate_case {
+  const char* name;
+  int l;
+  double cost;  // every class's C
+  double eps;
+};
+
+void PrintTo(const Degenerate_case& c, std::ostream* os) { *os << c.name; }
+
+class NothingToSelect : public ::testing::TestWithParam<Degenerate_case> {};
+
+// With no samples, or with every class at cost 0 (no variable can move), the
+// run ends at the full check without touching any sample, whatever eps is.
+TEST_P(NothingToSelect, EndsWithoutUpdates) {
+  const Degenerate_case& c = GetParam();
+  Dense_Q q(c.l, std::vector<float>(static_cast<std::size_t>(c.l) * c.l, 1.0f));
+  std::vector<std::int16_t> labels(c.l);
+  for (int i = 0; i < c.l; ++i) labels[i] = static_cast<std::int16_t>(i % 3);
+  const std::vector<double> class_C(3, c.cost);
+  std::vector<double> alpha(static_cast<std::size_t>(c.l) * 3 + 1, 0.0);
+  Output_capture capture;
+  Solver_CS().solve(c.l, q, alpha.data(), labels.data(), class_C.data(), c.eps, 1, 3, spoc);
+  EXPECT_TRUE(q.lengths.empty());
+  for (double a : alpha) EXPECT_EQ(a, 0.0);
+  EXPECT_NE(Output_capture::text().find("#iter = 0, obj = 0.000000"), std::string::npos)
+      << Output_capture::text();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NothingToSelect,
+    ::testing::Values(Degenerate_case{"NoSamples", 0, 1.0, 1e-3},
+                      Degenerate_case{"ZeroCosts", 5, 0.0, 1e-3},
+                      Degenerate_case{"ZeroCostsNanEps", 5, 0.0, std::nan("")},
+                      Degenerate_case{"NoSamplesNanEps", 0, 1.0, std::nan("")}),
+    [](const ::testing::TestParamInfo<Degenerate_case>& info) {
+      return std::string(info.param.name);
+    });
+
+// ---------------------------------------------------------------------------
+// Summary lines.
+
+TEST(SolverCs, SummaryCountsVariables) {
+  // spoc_l2 has no upper bound on the label entries: all of them count as
+  // free, whatever their value.
+  const Problem_data p =
+      make_problem(15, 3, 2, Kernel_kind::rbf_kernel, spoc_l2, {1, 1, 1}, false, 17);
+  std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
+  Dense_Q q(p.l, p.Q);
+  Output_capture capture;
+  Solver_CS().solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-6, 1, p.k,
+                    p.svm_type);
+  int nonzero = 0;
+  int free_count = p.l;
+  for (int i = 0; i < p.l; ++i)
+    for (int m = 0; m < p.k; ++m) {
+      if (alpha[i * p.k + m] != 0) ++nonzero;
+      if (m != p.labels[i] && alpha[i * p.k + m] < 0) ++free_count;
+    }
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "nSV = %d, nFREE = %d\n", nonzero, free_count);
+  const std::string& text = Output_capture::text();
+  EXPECT_NE(text.find("\noptimization finished, #iter = "), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - std::string(expected).size()), expected) << text;
+}
+
+}  // namespace
+}  // namespace tevra

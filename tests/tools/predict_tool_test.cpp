@@ -1,0 +1,297 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tools/predict/test_line.h"
+
+namespace tevra {
+namespace {
+
+// ---------------------------------------------------------------------------
+// One test line
+
+struct Line_case {
+  const char* name;
+  std::string line;
+  bool accepted;
+  double target;
+  std::vector<std::pair<int, double>> entries;
+};
+void PrintTo(const Line_case& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class TestLine : public ::testing::TestWithParam<Line_case> {};
+
+TEST_P(TestLine, ParsesOrRefuses) {
+  const Line_case& c = GetParam();
+  Sample_buffer buffer = make_sample_buffer();
+  double target = -99;
+  int count = -1;
+  const bool accepted = parse_test_line(c.line.c_str(), c.line.size(), &buffer, &target, &count);
+  EXPECT_EQ(accepted, c.accepted);
+  if (accepted && c.accepted) {
+    EXPECT_EQ(target, c.target);
+    ASSERT_EQ(count, static_cast<int>(c.entries.size()));
+    for (int i = 0; i < count; ++i) {
+      EXPECT_EQ(buffer.nodes[i].index, c.entries[i].first);
+      EXPECT_EQ(buffer.nodes[i].value, c.entries[i].second);
+    }
+    EXPECT_EQ(buffer.nodes[count].index, -1);
+  }
+  release_sample_buffer(&buffer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TestLine,
+    ::testing::Values(
+        Line_case{"Plain", "1 3:0.5 7:1\n", true, 1, {{3, 0.5}, {7, 1}}},
+        Line_case{"LastLineWithoutNewline", "-2 1:4", true, -2, {{1, 4}}},
+        Line_case{"LabelOnly", "2\n", true, 2, {}},
+        Line_case{"LabelOnlyWithCarriageReturn", "2\r\n", true, 2, {}},
+        Line_case{"CarriageReturnAfterValue", "1 1:0.5\r\n", true, 1, {{1, 0.5}}},
+        Line_case{"TabsAndDoubleBlanks", "1\t2:1  4:2\n", true, 1, {{2, 1}, {4, 2}}},
+        Line_case{"IndexZero", "1 0:5 1:2\n", true, 1, {{0, 5}, {1, 2}}},
+        Line_case{"TrailingWordIgnored", "1 3:0.5 end\n", true, 1, {{3, 0.5}}},
+        Line_case{"LabelThenWordOnly", "1 end\n", true, 1, {}},
+        Line_case{"TrailingBlank", "1 3:0.5 \n", true, 1, {{3, 0.5}}},
+        Line_case{"Empty", "\n", false, 0, {}},
+        Line_case{"BlankOnly", " \t\n", false, 0, {}},
+        Line_case{"LabelWord", "abc 1:2\n", false, 0, {}},
+        Line_case{"LabelNotANumber", "nan 1:2\n", false, 0, {}},
+        Line_case{"LabelInfinite", "1e999 1:2\n", false, 0, {}},
+        Line_case{"IndicesDecrease", "1 3:0.5 2:1\n", false, 0, {}},
+        Line_case{"IndicesRepeat", "1 0:1 0:2\n", false, 0, {}},
+        Line_case{"NegativeIndex", "1 -1:3\n", false, 0, {}},
+        Line_case{"IndexBeyondInt", "1 4294967296:3\n", false, 0, {}},
+        Line_case{"BlankBeforeColon", "1 3 :0.5\n", false, 0, {}},
+        Line_case{"LeftoverAfterValue", "1 1:0.5x\n", false, 0, {}},
+        Line_case{"ValueNotANumber", "1 1:nan\n", false, 0, {}},
+        Line_case{"ValueInfinite", "1 1:inf\n", false, 0, {}},
+        Line_case{"ValueOutOfRange", "1 1:1e999\n", false, 0, {}},
+        Line_case{"EmptyValueAtLineEnd", "1 3:\n", false, 0, {}},
+        Line_case{"EmptyValueAtFileEnd", "1 3:", false, 0, {}},
+        Line_case{"NulByte", std::string("1 1:2\0 3:4\n", 11), false, 0, {}}),
+    [](const ::testing::TestParamInfo<Line_case>& info) { return std::string(info.param.name); });
+
+TEST(TestLineBuffer, GrowsAndKeepsRoomForTheTerminator) {
+  Sample_buffer buffer = make_sample_buffer();
+  std::string line = "1";
+  for (int i = 1; i <= 200; ++i) line += " " + std::to_string(i) + ":" + std::to_string(i);
+  line += "\n";
+  double target;
+  int count;
+  ASSERT_TRUE(parse_test_line(line.c_str(), line.size(), &buffer, &target, &count));
+  EXPECT_EQ(count, 200);
+  EXPECT_GE(buffer.capacity, 201);
+  EXPECT_EQ(buffer.nodes[199].index, 200);
+  EXPECT_EQ(buffer.nodes[199].value, 200);
+  EXPECT_EQ(buffer.nodes[200].index, -1);
+  release_sample_buffer(&buffer);
+}
+
+// ---------------------------------------------------------------------------
+// The program
+
+struct Tool_run {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class PredictTool : public ::testing::Test {
+ protected:
+  // Unique per process, so that tests run in parallel never share a file.
+  std::string path(const std::string& name) {
+    return ::testing::TempDir() + "tevra_predict_tool_" + std::to_string(getpid()) + "_" + name;
+  }
+
+  static void write(const std::string& file_name, const std::string& text) {
+    std::ofstream out(file_name, std::ios::binary);
+    out << text;
+  }
+  static std::string read(const std::string& file_name) {
+    std::ifstream in(file_name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  static bool exists(const std::string& file_name) { return std::ifstream(file_name).good(); }
+
+  Tool_run run(const std::string& arguments) {
+    const std::string out = path("stdout"), err = path("stderr");
+    const std::string command =
+        std::string(TEVRA_PREDICT_BINARY) + " " + arguments + " >" + out + " 2>" + err;
+    const int status = std::system(command.c_str());
+    return Tool_run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
+  }
+
+  // Runs on a test set and a model given as texts; the output file is
+  // path("predictions").
+  Tool_run predict(const std::string& test, const std::string& model) {
+    write(path("test"), test);
+    write(path("model"), model);
+    std::remove(path("predictions").c_str());
+    return run(path("test") + " " + path("model") + " " + path("predictions"));
+  }
+};
+
+// Predicts 1 when x1 > -1, else 1000000: the one support vector of class 1
+// has coefficient 1 and the linear kernel, shifted by 1.
+const char kTwoClassModel[] =
+    "svm_type c_svc\nkernel_type linear\nnr_class 2\ntotal_sv 1\nlabel 1 1000000\nnr_sv 1 0\nSV\n1 1:1 \n";
+// Predicts x1 + 1.
+const char kRegressionModel[] =
+    "svm_type epsilon_svr\nkernel_type linear\nnr_class 2\ntotal_sv 1\nSV\n1 1:1 \n";
+// Predicts x[2] + 1, the entry at position 2 of the test line.
+const char kPrecomputedModel[] =
+    "svm_type epsilon_svr\nkernel_type precomputed\nnr_class 2\ntotal_sv 1\nSV\n1 0:2 \n";
+
+TEST_F(PredictTool, WrongArgumentCountPrintsUsageAndCreatesNothing) {
+  for (const char* arguments : {"a b", "a b c d"}) {
+    std::remove("c");
+    const Tool_run result = run(arguments);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "usage: tevra-predict test_file model_file output_file\n");
+    EXPECT_FALSE(exists("c"));
+  }
+}
+
+TEST_F(PredictTool, MissingModelStillLeavesAnEmptyOutputFile) {
+  write(path("test"), "1 1:1\n");
+  std::remove(path("predictions").c_str());
+  const Tool_run result = run(path("test") + " " + path("no-model") + " " + path("predictions"));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "can't open model file " + path("no-model") + "\n");
+  EXPECT_TRUE(exists(path("predictions")));
+  EXPECT_EQ(read(path("predictions")), "");
+}
+
+TEST_F(PredictTool, MalformedModelPrintsTheLoadersMessageFirst) {
+  const Tool_run result = predict("1 1:1\n", "svm_type nu_svc\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "unknown svm type.\ncan't open model file " + path("model") + "\n");
+}
+
+TEST_F(PredictTool, UnopenableFilesAreNamed) {
+  write(path("model"), kTwoClassModel);
+  Tool_run result = run(path("no-test") + " " + path("model") + " " + path("predictions"));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "can't open input file " + path("no-test") + "\n");
+  write(path("test"), "1 1:1\n");
+  result = run(path("test") + " " + path("model") + " /nonexistent-directory/out");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "can't open output file /nonexistent-directory/out\n");
+}
+
+TEST_F(PredictTool, ClassificationAccuracyAndLabelsInExponentForm) {
+  const Tool_run result = predict("1 1:0.5\n1000000 1:-3\n1 1:-2\n1\n", kTwoClassModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read(path("predictions")), "1\n1e+06\n1e+06\n1\n");
+  EXPECT_EQ(result.out, "Accuracy = 75% (3/4) (classification)\n");
+}
+
+TEST_F(PredictTool, CarriageReturnLineEndsReadLikeNewlines) {
+  const Tool_run result = predict("1 1:0.5\r\n1000000 1:-3\r\n1\r\n", kTwoClassModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "Accuracy = 100% (3/3) (classification)\n");
+}
+
+TEST_F(PredictTool, ExactRegressionHasNoErrorAndFullCorrelation) {
+  const Tool_run result = predict("3 1:2\n5 1:4\n-1 1:-2\n", kRegressionModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read(path("predictions")), "3\n5\n-1\n");
+  EXPECT_EQ(result.out,
+            "Mean squared error = 0 (regression)\nSquared correlation coefficient = 1 (regression)\n");
+}
+
+TEST_F(PredictTool, EmptyTestFilePrintsTheUndefinedQuotient) {
+  const Tool_run result = predict("", kTwoClassModel);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "Accuracy = -nan% (0/0) (classification)\n");
+}
+
+TEST_F(PredictTool, MalformedLineIsRefusedWithItsNumberAfterEarlierPredictions) {
+  for (const char* bad : {"1 3:0.5 2:1\n", "1 0:1 0:2\n", "abc 1:1\n", "1 1:0.5x\n", "\n",
+                          "1 1:nan\n"}) {
+    const Tool_run result = predict(std::string("1 1:1\n1000000 1:-5\n") + bad + "1 1:1\n", kTwoClassModel);
+    EXPECT_EQ(result.status, 1) << bad;
+    EXPECT_EQ(result.err, "Wrong input format at line 3\n") << bad;
+    EXPECT_EQ(read(path("predictions")), "1\n1e+06\n") << bad;
+  }
+}
+
+TEST_F(PredictTool, NulByteIsRefusedAtItsOwnLine) {
+  const char text[] = "1 1:1\n1 1:3\0 2:1\n1 1:2\n";
+  const Tool_run result = predict(std::string(text, sizeof text - 1), kTwoClassModel);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Wrong input format at line 2\n");
+}
+
+TEST_F(PredictTool, PrecomputedLineMustHoldEverySerialsPosition) {
+  Tool_run result = predict("4 0:1 1:0.5 2:3\n", kPrecomputedModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read(path("predictions")), "4\n");
+  result = predict("4 0:1 1:0.5 2:3\n4 0:2 1:0.5\n", kPrecomputedModel);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Wrong input format at line 2\n");
+  EXPECT_EQ(read(path("predictions")), "4\n");
+}
+
+TEST_F(PredictTool, LongSampleIsPredictedUnchanged) {
+  std::string line = "4 1:3";
+  for (int i = 2; i <= 100; ++i) line += " " + std::to_string(i) + ":7";
+  const Tool_run result = predict(line + "\n", kRegressionModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read(path("predictions")), "4\n");
+}
+
+TEST_F(PredictTool, FailedWriteOfPredictionsIsAnError) {
+  write(path("test"), "1 1:1\n");
+  write(path("model"), kTwoClassModel);
+  const Tool_run result = run(path("test") + " " + path("model") + " /dev/full");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "can't write output file /dev/full\n");
+  EXPECT_EQ(result.out, "");
+}
+
+TEST_F(PredictTool, PredictsAHeldOutSetFromATrainedModel) {
+  const std::string data = TEVRA_TEST_DATA_DIR;
+  const std::string model = path("trained.model");
+  const std::string train =
+      std::string(TEVRA_TRAIN_BINARY) + " " + data + "/breast_cancer.train " + model + " >/dev/null";
+  ASSERT_EQ(std::system(train.c_str()), 0);
+  EXPECT_EQ(read(model).rfind("svm_type c_svc\nkernel_type rbf\ngamma ", 0), 0u);
+  const Tool_run result = run(data + "/breast_cancer.test " + model + " " + path("predictions"));
+  EXPECT_EQ(result.status, 0) << result.err;
+  double accuracy = 0;
+  int correct = 0, total = 0;
+  ASSERT_EQ(std::sscanf(result.out.c_str(), "Accuracy = %lf%% (%d/%d) (classification)", &accuracy,
+                        &correct, &total),
+            3)
+      << result.out;
+  EXPECT_EQ(total, 169);
+  EXPECT_GT(accuracy, 90);
+  // One prediction per test line, each a class label of the set.
+  std::istringstream lines(read(path("predictions")));
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    EXPECT_TRUE(line == "1" || line == "-1") << line;
+    ++count;
+  }
+  EXPECT_EQ(count, 169);
+}
+
+}  // namespace
+}  // namespace tevra

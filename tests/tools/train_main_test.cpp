@@ -1,0 +1,144 @@
+// The entry sequence of tevra-train, run as a separate process.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace tevra {
+namespace {
+
+struct Run_result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::string& name) {
+  std::ifstream file(name, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string work_dir() {
+  static const std::string dir = [] {
+    // ctest runs every test as its own process, several at once.
+    const std::string d = testing::TempDir() + "train_main_test_" + std::to_string(getpid());
+    std::system(("mkdir -p '" + d + "'").c_str());
+    return d;
+  }();
+  return dir;
+}
+
+std::string write_file(const std::string& name, const std::string& bytes) {
+  const std::string path = work_dir() + "/" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+// Runs tevra-train in the work directory with the given argument text.
+Run_result run_train(const std::string& arguments) {
+  const std::string out = work_dir() + "/stdout", err = work_dir() + "/stderr";
+  const std::string command = "cd '" + work_dir() + "' && '" TEVRA_TRAIN_BINARY "' " +
+                              arguments + " >'" + out + "' 2>'" + err + "'";
+  const int raw = std::system(command.c_str());
+  return Run_result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+}
+
+// Removes the work directory after the last test.
+class Work_dir_cleanup : public testing::Environment {
+ public:
+  void TearDown() override { std::system(("rm -rf '" + work_dir() + "'").c_str()); }
+};
+const testing::Environment* const cleanup = testing::AddGlobalTestEnvironment(new Work_dir_cleanup);
+
+const std::string iris = "'" TEVRA_TEST_DATA_DIR "/iris.all'";
+
+TEST(TrainMain, UsageTextOnStandardOutput) {
+  const Run_result r = run_train("");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  int lines = 0;
+  for (char c : r.out) lines += c == '\n';
+  EXPECT_EQ(lines, 28);
+  EXPECT_EQ(r.out.rfind("Usage: tevra-train [options] training_set_file [model_file]\noptions:\n", 0),
+            0u);
+  EXPECT_NE(r.out.find("\n\t\tcost0, cost0*step, cost0*step^2, ..., cost.\n"), std::string::npos);
+  const std::string last = "\n-v n: n-fold cross validation mode\n";
+  ASSERT_GT(r.out.size(), last.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
+}
+
+struct Failure_case {
+  const char* name;
+  std::string arguments;
+  std::string err;
+  bool usage;               // whether the usage text follows on standard output
+  const char* file_bytes = nullptr;  // if set: a training file written and named last
+};
+
+class TrainMainFailures : public testing::TestWithParam<Failure_case> {};
+
+TEST_P(TrainMainFailures, OneMessageAndStatusOne) {
+  std::string arguments = GetParam().arguments;
+  if (GetParam().file_bytes != nullptr)
+    arguments += " '" + write_file("train.txt", GetParam().file_bytes) + "'";
+  const Run_result r = run_train(arguments);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, GetParam().err);
+  EXPECT_EQ(r.out.rfind("Usage: tevra-train", 0) == 0, GetParam().usage) << r.out;
+  if (!GetParam().usage) {
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TrainMainFailures,
+    testing::Values(
+        Failure_case{"OnlyOptions", "-c 2", "", true},
+        Failure_case{"FoldsBelowTwo", "-v 1 " + iris, "n-fold cross validation: n must >= 2\n",
+                     true},
+        Failure_case{"UnknownOption", "-x 5 " + iris, "unknown option\n", true},
+        Failure_case{"MissingFile", "no_such_file", "can't open input file no_such_file\n",
+                     false},
+        Failure_case{"CostNotANumber", "-c abc " + iris, "Error: C <= 0\n", false},
+        Failure_case{"CostNan", "-c nan " + iris, "Error: C is not a finite number\n", false},
+        Failure_case{"EpsInf", "-e inf " + iris, "Error: eps is not a finite number\n", false},
+        Failure_case{"CacheNan", "-m nan " + iris, "Error: cache_size is not a finite number\n",
+                     false},
+        Failure_case{"RegressionQpsize", "-s 3 -q 1 " + iris, "Error: qpsize < 2\n", false},
+        Failure_case{"HugeQpsize", "-q 99999999999 " + iris,
+                     "Error: qpsize too large: the qpsize x qpsize sub-problem matrix cannot be "
+                     "held\n",
+                     false},
+        Failure_case{"NegativeWeight", "-w1 -1 " + iris, "Error: weight < 0\n", false},
+        Failure_case{"ZeroWeightSpocL2", "-s 4 -w1 0 " + iris,
+                     "Error: weight gives a class cost of 0, which spoc_l2 cannot train (it "
+                     "divides by the class cost)\n",
+                     false},
+        Failure_case{"ZeroWeightLinear", "-t 0 -w2 0 " + iris,
+                     "Error: weight gives a class cost of 0, which c_svc with the linear kernel "
+                     "cannot train (alpha seeding divides by the class cost)\n",
+                     false},
+        Failure_case{"ReaderBeforeValidation", "-c 0", "Wrong input format at line 3\n", false,
+                     "1 1:1\n1 x\n2 :1\n"},
+        Failure_case{"EmptyTrainingSet", "", "Error: no training data\n", false, ""},
+        Failure_case{"EmptyTrainingSetCrossValidation", "-v 2", "Error: no training data\n",
+                     false, ""}),
+    [](const testing::TestParamInfo<Failure_case>& info) { return info.param.name; });
+
+TEST(TrainMain, NoModelFileAfterAFailure) {
+  const std::string model = work_dir() + "/empty2.txt.model";
+  std::remove(model.c_str());
+  EXPECT_EQ(run_train("'" + write_file("empty2.txt", "") + "'").status, 1);
+  EXPECT_FALSE(std::ifstream(model).good());
+}
+
+}  // namespace
+}  // namespace tevra
