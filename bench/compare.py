@@ -143,7 +143,7 @@ def main():
     ap.add_argument("--data", required=True)
     ap.add_argument("--out", required=True)
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--fashion", default="fashion3000")
+    ap.add_argument("--fashion", default="fashion1500")
     ap.add_argument("--only", default="")
     ap.add_argument("--title", default="default run")
     a = ap.parse_args()
@@ -217,6 +217,22 @@ def main():
         with open(os.path.join(a.data, data + ".train")) as f:
             sizes[data] = sum(1 for _ in f)
 
+    notes = ("Notes: liblinear's `-B 1` appends the constant feature 1, which is exactly "
+             "tevra's folded bias, so the linear duals are the same problem and the objectives "
+             "must agree; liblinear's nSV counts nonzero dual variables, tevra's the samples "
+             "with a nonzero coefficient. svm-train keeps an unregularised bias and, for more "
+             "than two classes, trains one-against-one pairs, so only accuracy, support vectors "
+             "and time compare. tevra's objective for several class pairs is the sum over the "
+             "pairs.")
+
+    def save(partial):
+        with open(a.out, "w") as f:
+            f.write("\n".join(lines) + "\n")
+            if partial:
+                f.write("\n(run in progress)\n")
+            else:
+                f.write(notes + "\n")
+
     def table(title, cases, with_obj):
         w("## " + title)
         w("")
@@ -253,18 +269,12 @@ def main():
                     cells += ["?", "?", "?"]
             cells += [peer.quality[0], tev.quality[0], str(peer.sv), str(tev.sv)]
             w("| " + " | ".join(cells) + " |")
+            save(partial=True)
         w("")
 
     table("Identical problems: linear kernel against liblinear-train", linear, True)
     table("Comparable problems: rbf kernel against svm-train", rbf, False)
-    w("Notes: liblinear's `-B 1` appends the constant feature 1, which is exactly tevra's "
-      "folded bias, so the linear duals are the same problem and the objectives must "
-      "agree; its nSV counts nonzero dual variables. svm-train keeps an unregularised bias "
-      "and, for more than two classes, trains one-against-one pairs, so only accuracy, "
-      "support vectors and time compare. tevra's objective for several class pairs is "
-      "the sum over the pairs.")
-    with open(a.out, "w") as f:
-        f.write("\n".join(lines) + "\n")
+    save(partial=False)
     sys.stderr.write("wrote %s\n" % a.out)
 
 

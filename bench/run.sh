@@ -5,7 +5,8 @@
 #
 #   bench/run.sh            default run: a few minutes; table in bench/results.md
 #   bench/run.sh --full     Fashion-MNIST with 12000 training images, 5 runs;
-#                           table in bench/results-full.md (about an hour)
+#                           table in bench/results-full.md (hours: kbb and spoc
+#                           on 12000 images take long)
 #   options: --runs N, --only SUBSTRING (cases whose name or data set match)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,7 +28,7 @@ done
 if [ "$full" = 1 ]; then
   fashion_train=12000; runs=${runs:-5}; out=bench/results-full.md; title="full run"
 else
-  fashion_train=3000; runs=${runs:-3}; out=bench/results.md; title="default run"
+  fashion_train=1500; runs=${runs:-3}; out=bench/results.md; title="default run"
 fi
 
 sudo_cmd=""
