@@ -6,7 +6,9 @@
 // run from hanging or producing numbers that are not finite: real values that
 // are not finite, a working set whose sub-problem matrix cannot be indexed,
 // class weights below 0 (or 0 where the formulation divides by the class
-// cost) and an empty training set.
+// cost), an empty training set, and a largest feature index that the linear
+// path's weight vector (one entry per index, then the bias) cannot index.
+#include <climits>
 #include <cmath>
 
 #include "learn/tevra.h"
@@ -99,6 +101,9 @@ const char* check_parameters(const Problem* problem, const Parameter* param) {
     return "qpsize too large: the qpsize x qpsize sub-problem matrix cannot be held";
   if (const char* message = check_weights(*param)) return message;
   if (problem != nullptr && problem->sample_count <= 0) return "no training data";
+  if (problem != nullptr && problem->max_index == INT_MAX && param->kernel_type == linear &&
+      (param->svm_type == c_svc || param->svm_type == epsilon_svr))
+    return "feature index 2147483647 is too large for the weight vector of the linear kernel";
   return nullptr;
 }
 

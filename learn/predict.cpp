@@ -65,7 +65,8 @@ double predict_single_problem(const Model& model, const Node* x) {
   const int rows = nr_class - 1;
   std::vector<double> coefficient_sum(model.total_sv);
   for (int s = 0; s < model.total_sv; ++s) {
-    double sum = model.coefficients[0][s];
+    // A single class has no rows (a file may still list support vectors).
+    double sum = rows > 0 ? model.coefficients[0][s] : 0;
     for (int r = 1; r < rows; ++r) sum += model.coefficients[r][s];
     coefficient_sum[s] = sum;
   }

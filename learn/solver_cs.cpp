@@ -147,11 +147,14 @@ void Solver_CS::update_sample(int i) {
   for (int m = 0; m < k; ++m) B[m] = gradient[entry(i, m)] - A * alpha[entry(i, m)];
   B[y] -= label_diagonal[y] * alpha[entry(i, y)];
 
-  if (std::fabs(A) > 0) {
+  if (A > 0) {
     solve_sample(A, B, class_C[y], y, a);
   } else {
     // Without curvature the sub-problem is linear in the mass moved from the
-    // label to the most attractive other class.
+    // label to the most attractive other class. A negative Q_ii (a kernel
+    // that is not positive semi-definite) is treated the same way: the
+    // closed form would give values that break the sample's equality
+    // constraint, or infinite ones, and this step stays feasible and finite.
     for (int m = 0; m < k; ++m) a[m] = 0;
     int b = 0;
     for (int m = 1; m < k; ++m)
@@ -192,10 +195,9 @@ void Solver_CS::solve_sample(double A, const double* B, double cost, int y, doub
 
   double beta = (D[0] - A * cost) * phi;
   int r = 1;
-  // The sentinel ends the walk whenever r - 1 + phi > 0; the explicit limit
-  // keeps it inside the buffer when a kernel that is not positive
-  // semi-definite makes phi very negative.
-  while (r < k && (r - 1 + phi) * D[r] > beta) {
+  // A > 0 gives phi in (0, 1], so the sentinel ends the walk at r = k at the
+  // latest.
+  while ((r - 1 + phi) * D[r] > beta) {
     beta += D[r];
     ++r;
   }

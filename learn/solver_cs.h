@@ -21,11 +21,16 @@
 
 namespace tevra {
 
-// Implements the one-sample-at-a-time method of Crammer and Singer with the
-// shrinking of BSVM-style solvers: samples whose non-label variables sit at
-// their bound with a gradient margin leave the active set, their gradient is
-// rebuilt before the solver finishes. Deviates from a plain sample-order
-// sweep: the sample with the largest violation is chosen each time.
+// Implements the decomposition method of Crammer and Singer: each step
+// takes the sample whose variables violate their optimality conditions most
+// and solves its k-variable sub-problem exactly (sort, then a fixed-point
+// walk). Deviates from the paper's method in four ways: the formulations
+// have no bias; spoc_l2 adds the squared-loss diagonal with no upper bound;
+// samples whose non-label variables sit at their bound with a gradient
+// margin are shrunk away for a while, with their gradient rebuilt before the
+// end; and a run also stops when the sample chosen right after a shrinking
+// step is the one just updated, which guards against endless rounding-level
+// updates.
 //
 // The state lives for one call of solve. The single steps are protected so
 // that a derived class can drive them one at a time.
@@ -73,7 +78,7 @@ class Solver_CS {
   // Closed-form minimiser of the one-sample sub-problem
   //   1/2 A |a|^2 + 1/2 d_y a_y^2 + B'a,  sum(a) = 0,  a_m <= 0 (m != y),
   //   a_y <= U_y,
-  // for A != 0; writes the k values to result.
+  // for A > 0; writes the k values to result.
   void solve_sample(double A, const double* B, double cost, int y, double* result);
 
   // Removes samples from the active set; once per run brings some back.

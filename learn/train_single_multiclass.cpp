@@ -31,7 +31,8 @@ double* train_single_multiclass(const Problem& problem, const Parameter& param, 
     for (int k = 0; k < nr_class; ++k) {
       const int end = first + class_sizes[k];
       if (k != j) {
-        for (int s = first; s < end; ++s) own_class[v++] = static_cast<short>(static_cast<int>(problem.labels[s]));
+        for (int s = first; s < end; ++s)
+          own_class[v++] = static_cast<short>(static_cast<int>(problem.labels[s]));
       }
       first = end;
     }

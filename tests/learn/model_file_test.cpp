@@ -57,7 +57,12 @@ class ModelFile : public ::testing::Test {
  protected:
   // Unique per process, so that tests run in parallel never share a file.
   std::string path(const char* name) {
-    return ::testing::TempDir() + "tevra_model_file_" + std::to_string(getpid()) + "_" + name;
+    const std::string file = ::testing::TempDir() + "tevra_model_file_" + std::to_string(getpid()) + "_" + name;
+    files_.push_back(file);
+    return file;
+  }
+  void TearDown() override {
+    for (const std::string& file : files_) std::remove(file.c_str());
   }
 
   static std::string read_text(const std::string& file_name) {
@@ -83,6 +88,9 @@ class ModelFile : public ::testing::Test {
   }
 
   Model_builder builder;
+
+ private:
+  std::vector<std::string> files_;  // files this test wrote, removed at its end
 };
 
 // The example file of a three-class rbf model, exactly as it must appear.
@@ -507,7 +515,9 @@ TEST(ModelFileTrained, ReadBackPredictsLikeTheModelInMemory) {
     int kernel_type;
   };
   for (const Case& c : {Case{"iris.all", c_svc, rbf}, Case{"wine.all", c_svc, polynomial},
-                        Case{"diabetes.train", epsilon_svr, rbf}, Case{"iris.all", c_svc, linear}}) {
+                        Case{"diabetes.train", epsilon_svr, rbf}, Case{"iris.all", c_svc, linear},
+                        Case{"wine.all", kbb, rbf}, Case{"iris.all", spoc, sigmoid},
+                        Case{"glass.train", spoc_l2, rbf}, Case{"diabetes.train", epsilon_svr, linear}}) {
     param = default_parameter();
     param.svm_type = c.svm_type;
     param.kernel_type = c.kernel_type;
@@ -538,6 +548,7 @@ TEST(ModelFileTrained, ReadBackPredictsLikeTheModelInMemory) {
     }
     destroy_model(&loaded);
     destroy_model(&model);
+    std::remove(file.c_str());
   }
   print_hook = print_to_stdout;
 }

@@ -127,6 +127,15 @@ TEST(PredictSingleClass, EveryClassificationReturnsTheOnlyLabel) {
   }
 }
 
+TEST(PredictSingleClass, SupportVectorsWithoutRowsAreHarmless) {
+  // A model file may list support vectors for a single class; there are no
+  // coefficient rows to read for them.
+  for (int svm_type : {c_svc, kbb}) {
+    Hand_model model(svm_type, linear, {8}, {2}, {sv_at(1), sv_at(2)}, {});
+    EXPECT_EQ(predict_value(model.get(), kDisjoint.data()), 8) << svm_type;
+  }
+}
+
 TEST(PredictRegression, WithoutSupportVectorsReturnsZero) {
   Hand_model model(epsilon_svr, rbf, {}, {}, {}, {{}});
   EXPECT_EQ(predict_value(model.get(), kDisjoint.data()), 0);

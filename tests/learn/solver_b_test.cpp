@@ -43,6 +43,17 @@ class Probe : public Solver_B {
   using Solver_B::shrink;
   using Solver_B::start_schedule;
   using Solver_B::allocate_run;
+  using Solver_B::next_working_set;
+
+  // Records the state the hook sees.
+  void after_failed_full_check() override {
+    ++hook_calls;
+    hook_saw_active = active_count;
+    hook_saw_set = working_set;
+  }
+  int hook_calls = 0;
+  int hook_saw_active = -1;
+  std::vector<int> hook_saw_set;
 
   std::vector<double> own_linear_term;
   std::vector<int>& ws() { return working_set; }
@@ -204,27 +215,28 @@ TEST(ShrinkTest, NothingHappensBelowEps) {
 TEST(ShrinkTest, ReactivatesOnceWithRebuiltGradients) {
   // eps 0.1, Gm 0.5 <= 10 eps: inactive variables are judged with rebuilt
   // gradients (b + bound_gradient here, as no free variable is active).
-  Dense_Q q(4, unit_q(4));
+  Dense_Q q6(6, unit_q(6));
   Probe probe;
-  probe.set_state(2, 0.1, {-0.5, 9, 9, 9}, {S::at_lower, S::at_lower, S::at_lower, S::at_upper},
-                  1, &q);
-  probe.b() = {0, 0.4, 0.6, 0};
-  probe.upper_gradient() = {0, 0, 0, -0.7};
+  probe.set_state(2, 0.1, {-0.5, 9, 9, 9, 9, 9},
+                  {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper, S::at_lower},
+                  1, &q6);
+  probe.b() = {0, 0.4, 0.6, 0, 0, 0.5};
+  probe.upper_gradient() = {0, 0, 0, -0.7, -0.5, 0};
   probe.shrink();
   EXPECT_TRUE(probe.was_reactivated());
-  // 0.4 <= Gm comes back; 0.6 > Gm stays out; at C, -0.7 < -Gm stays out.
-  ASSERT_EQ(probe.active(), 2);
-  EXPECT_EQ(probe.map()[1], 1);
-  EXPECT_DOUBLE_EQ(probe.g()[1], 0.4);
-  std::vector<int> inactive(probe.map().begin() + 2, probe.map().end());
+  // 0.4 and 0.5 <= Gm come back, and -0.5 >= -Gm at C; 0.6 > Gm stays out,
+  // and so does -0.7 < -Gm at C.
+  ASSERT_EQ(probe.active(), 4);
+  std::vector<int> back(probe.map().begin() + 1, probe.map().begin() + 4);
+  std::sort(back.begin(), back.end());
+  EXPECT_EQ(back, (std::vector<int>{1, 4, 5}));
+  std::vector<int> inactive(probe.map().begin() + 4, probe.map().end());
   std::sort(inactive.begin(), inactive.end());
   EXPECT_EQ(inactive, (std::vector<int>{2, 3}));
 
   // The pass runs once per run: a second call leaves inactive ones alone.
-  probe.g()[2] = 9;
-  probe.b()[2] = 0.1;
   probe.shrink();
-  EXPECT_EQ(probe.active(), 2);
+  EXPECT_EQ(probe.active(), 4);
 }
 
 TEST(ShrinkTest, NoReactivationAboveTenEps) {
@@ -266,12 +278,39 @@ INSTANTIATE_TEST_SUITE_P(Values, Period_test,
                                            Period_case{7, 3, 4}, Period_case{4, 10, 0},
                                            Period_case{3000, 2001, 0}, Period_case{1, 2, 1}));
 
+TEST(ScheduleTest, FailedFullCheckShrinksInTheNextPass) {
+  // The active variable is optimal; the inactive one at 0 violates once its
+  // gradient is rebuilt (b = -0.5). period = min(6 / 2, 2000 / 2) = 3.
+  Dense_Q q(3, unit_q(3));
+  Probe probe;
+  probe.set_state(2, 1e-3, {0.5, 9, 9}, {S::at_lower, S::at_lower, S::at_lower}, 1, &q);
+  probe.b() = {0.5, -0.5, -0.25};
+  probe.start_schedule();
+  Output_capture capture;
+  int count = 0;
+  ASSERT_TRUE(probe.next_working_set(&count));
+  EXPECT_EQ(capture.text(), "*");
+  // The hook runs after the re-selection over all variables.
+  EXPECT_EQ(probe.hook_calls, 1);
+  EXPECT_EQ(probe.hook_saw_active, 3);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(probe.hook_saw_set, (std::vector<int>{2, 1}));
+  EXPECT_EQ(probe.schedule_counter(), 1);
+  // The next pass reaches the shrinking step at once; as nothing moved in
+  // between, its working-set comparison then ends the run.
+  EXPECT_FALSE(probe.next_working_set(&count));
+  EXPECT_EQ(capture.text(), "*.");
+  EXPECT_EQ(probe.schedule_counter(), probe.schedule_period());
+  EXPECT_EQ(probe.hook_calls, 1);
+}
+
 // Runs Solver_B on a dense Q and returns the progress output.
 struct Solver_run {
   std::vector<double> alpha;
   Solve_result result{0, nullptr};
   std::string output;
   int column_requests = 0;
+  int shortest_request = 0;
 };
 
 Solver_run run_solver(const std::vector<double>& q, std::vector<double> b,
@@ -287,6 +326,7 @@ Solver_run run_solver(const std::vector<double>& q, std::vector<double> b,
   run.alpha = alpha;
   run.output = capture.text();
   run.column_requests = matrix.column_requests;
+  run.shortest_request = matrix.shortest_request;
   return run;
 }
 
@@ -418,6 +458,10 @@ TEST_P(Random_problem_test, MatchesIndependentSolveAndStoppingRule) {
     }
   }
   EXPECT_NE(run.output.find("\noptimization finished, #iter = "), std::string::npos);
+  // Without shrinking every column is asked for in full.
+  if (!c.shrinking) {
+    EXPECT_EQ(run.shortest_request, l);
+  }
   std::free(run.result.bounds);
 }
 
@@ -427,6 +471,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Random_case{"ShrinkingOdd", 40, 3, 1, false, 2, 0.5, 2},
                       Random_case{"NoShrinking", 40, 4, 0, false, 2, 0.5, 2},
                       Random_case{"LargeCost", 60, 10, 1, false, 50, 50, 3},
+                      Random_case{"LargeCostNoShrinking", 60, 10, 0, false, 50, 50, 3},
                       Random_case{"ManyPeriods", 80, 2, 1, false, 10, 1, 4},
                       Random_case{"SetLargerThanProblem", 5, 16, 1, false, 1, 3, 5},
                       Random_case{"Regression", 25, 10, 1, true, 2, 2, 6},

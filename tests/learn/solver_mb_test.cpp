@@ -99,8 +99,7 @@ struct Layout_fixture {
         param(make_param(qpsize)),
         q(set.problem, param) {
     solver.set_up(static_cast<int>(variables.size()), q, -2.0, zeros.data(), own.data(),
-                  class_C.data(), 0.002, 1, qpsize, static_cast<int>(sizes.size()),
-                  sizes.data());
+                  class_C.data(), 0.002, 1, qpsize, static_cast<int>(sizes.size()), sizes.data());
   }
 
   static Parameter make_param(int qpsize) {
@@ -222,12 +221,10 @@ INSTANTIATE_TEST_SUITE_P(
         Shrink_case{"first_and_last_blocks", {2, 1, 1}, {0, 7, 6, 1}, {1, 6, 7, 0}},
         // Everything out, then everything back: the layout must survive empty
         // active ranges.
-        Shrink_case{"all_out_all_back", {2, 1, 1}, {3, 0, 5, 7, 1, 2, 6, 4},
-                    {4, 0, 7, 2, 1, 6, 3, 5}},
+        Shrink_case{
+            "all_out_all_back", {2, 1, 1}, {3, 0, 5, 7, 1, 2, 6, 4}, {4, 0, 7, 2, 1, 6, 3, 5}},
         // Four classes with an empty-looking spread of blocks, partly back.
-        Shrink_case{"four_classes_partial", {2, 1, 3, 1},
-                    {0, 20, 9, 13, 5, 19, 1},
-                    {13, 0, 19}}),
+        Shrink_case{"four_classes_partial", {2, 1, 3, 1}, {0, 20, 9, 13, 5, 19, 1}, {13, 0, 19}}),
     [](const ::testing::TestParamInfo<Shrink_case>& info) { return std::string(info.param.name); });
 
 TEST(SolverMbLayout, FailedFullCheckReturnsToCanonicalOrderCarryingTheWorkingSets) {
@@ -300,36 +297,39 @@ TEST_P(SolverMbSpread, FollowsTheClassCoefficientsOfQ) {
       s.spread(s.own_class[p0], s.other_class[p0], delta, col.data(), target.data(), ranges);
       for (int p = 0; p < l; ++p) {
         const bool active = p < s.active_count;
-        const bool reached = ranges == Probe::Ranges::both || (active == (ranges == Probe::Ranges::active));
+        const bool reached =
+            ranges == Probe::Ranges::both || (active == (ranges == Probe::Ranges::active));
         const reference::Variable& other = f.variables[s.position_map[p]];
         const double expected =
-            reached ? reference::class_coefficient(changed, other) * delta * col[other.sample] : 0.0;
+            reached ? reference::class_coefficient(changed, other) * delta * col[other.sample]
+                    : 0.0;
         ASSERT_EQ(target[p], expected) << "change at " << p0 << ", entry " << p;
       }
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SolverMbSpread,
-    ::testing::Values(
-        // Two classes: only the own block (+2) and the exchanged one (-2).
-        Spread_case{"two_classes", {2, 3}, {}},
-        Spread_case{"two_classes_shrunk", {2, 3}, {0, 3}},
-        // Four classes reach every kind of t-block.
-        Spread_case{"four_classes", {2, 1, 2, 1}, {}},
-        Spread_case{"four_classes_shrunk", {2, 1, 2, 1}, {0, 17, 5, 9, 12}}),
-    [](const ::testing::TestParamInfo<Spread_case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SolverMbSpread,
+                         ::testing::Values(
+                             // Two classes: only the own block (+2) and the exchanged one (-2).
+                             Spread_case{"two_classes", {2, 3}, {}},
+                             Spread_case{"two_classes_shrunk", {2, 3}, {0, 3}},
+                             // Four classes reach every kind of t-block.
+                             Spread_case{"four_classes", {2, 1, 2, 1}, {}},
+                             Spread_case{"four_classes_shrunk", {2, 1, 2, 1}, {0, 17, 5, 9, 12}}),
+                         [](const ::testing::TestParamInfo<Spread_case>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // One sample per class: two variables, Q = [[2(K11+1), -2(K01+1)],
 // [-2(K01+1), 2(K00+1)]], small enough to solve by hand.
 struct Closed_form_case {
   const char* name;
-  double x0, x1;        // one feature each, on features 1 and 2 (K01 = 0)
-  double C0, C1;        // class costs
-  double alpha_own1;    // variable (sample 1, against class 0)
-  double alpha_own0;    // variable (sample 0, against class 1)
-  double objective;     // 1/4 sum (b + G) alpha
+  double x0, x1;      // one feature each, on features 1 and 2 (K01 = 0)
+  double C0, C1;      // class costs
+  double alpha_own1;  // variable (sample 1, against class 0)
+  double alpha_own0;  // variable (sample 0, against class 1)
+  double objective;   // 1/4 sum (b + G) alpha
 };
 void PrintTo(const Closed_form_case& c, std::ostream* out) { *out << c.name; }
 
@@ -358,20 +358,19 @@ TEST_P(SolverMbClosedForm, MatchesTheHandSolution) {
   std::free(result.bounds);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SolverMbClosedForm,
-    ::testing::Values(
-        // Q = [[4, -2], [-2, 4]]: Q a = 2 at a = (1, 1); G = 0.
-        Closed_form_case{"interior", 1, 1, 10, 10, 1, 1, -1},
-        // Both held at 0.5 with G = -1.
-        Closed_form_case{"both_at_bound", 1, 1, 0.5, 0.5, 0.5, 0.5, -0.75},
-        // Class 0's variable held at 0.5; the other settles at 0.75.
-        Closed_form_case{"one_at_bound", 1, 1, 0.5, 3, 0.75, 0.5, -0.8125},
-        // The diagonal is 2 (K + 1): K00 = 4 gives Q = [[2, -2], [-2, 10]].
-        Closed_form_case{"diagonal_from_kernel", 2, 0, 10, 10, 1.5, 0.5, -1}),
-    [](const ::testing::TestParamInfo<Closed_form_case>& info) {
-      return std::string(info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Cases, SolverMbClosedForm,
+                         ::testing::Values(
+                             // Q = [[4, -2], [-2, 4]]: Q a = 2 at a = (1, 1); G = 0.
+                             Closed_form_case{"interior", 1, 1, 10, 10, 1, 1, -1},
+                             // Both held at 0.5 with G = -1.
+                             Closed_form_case{"both_at_bound", 1, 1, 0.5, 0.5, 0.5, 0.5, -0.75},
+                             // Class 0's variable held at 0.5; the other settles at 0.75.
+                             Closed_form_case{"one_at_bound", 1, 1, 0.5, 3, 0.75, 0.5, -0.8125},
+                             // The diagonal is 2 (K + 1): K00 = 4 gives Q = [[2, -2], [-2, 10]].
+                             Closed_form_case{"diagonal_from_kernel", 2, 0, 10, 10, 1.5, 0.5, -1}),
+                         [](const ::testing::TestParamInfo<Closed_form_case>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // Larger problems against the reference solve.
 struct Solve_case {
@@ -404,8 +403,8 @@ TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
   const double eps = c.eps;
   Solve_result result{0, nullptr};
   Solver_MB solver;
-  solver.optimize(l, q, -2.0, alpha.data(), own.data(), c.class_C.data(), eps, &result,
-                  c.shrinking, c.qpsize, n, c.sizes.data());
+  solver.optimize(l, q, -2.0, alpha.data(), own.data(), c.class_C.data(), eps, &result, c.shrinking,
+                  c.qpsize, n, c.sizes.data());
 
   const auto Q = reference::dual_matrix(set, variables, c.kernel_type, param.gamma);
   std::vector<double> upper;
@@ -445,13 +444,19 @@ INSTANTIATE_TEST_SUITE_P(
         Solve_case{"three_classes_rbf_weighted", {8, 6, 7}, rbf, {2, 0.3, 1}, 1, 4, 1e-5},
         Solve_case{"four_classes_no_shrinking", {5, 7, 4, 6}, rbf, {1, 1, 1, 1}, 0, 10, 1e-5},
         Solve_case{"four_classes_pairs", {5, 7, 4, 6}, linear, {0.2, 1, 5, 1}, 1, 2, 1e-5},
-        Solve_case{"five_classes_large_cost", {12, 10, 9, 11, 8}, rbf, {50, 50, 50, 50, 50}, 1, 6,
-                   1e-5},
+        Solve_case{
+            "five_classes_large_cost", {12, 10, 9, 11, 8}, rbf, {50, 50, 50, 50, 50}, 1, 6, 1e-5},
         // Long enough for shrinking, the one-time reactivation and a full
         // check that fails with variables shrunk, so the variables return to
         // the canonical order in mid-run.
-        Solve_case{"six_classes_back_to_canonical_order", {8, 10, 12, 9, 11, 8}, rbf,
-                   {1000, 1000, 1000, 1000, 1000, 1000}, 1, 4, 0.002, 2}),
+        Solve_case{"six_classes_back_to_canonical_order",
+                   {8, 10, 12, 9, 11, 8},
+                   rbf,
+                   {1000, 1000, 1000, 1000, 1000, 1000},
+                   1,
+                   4,
+                   0.002,
+                   2}),
     [](const ::testing::TestParamInfo<Solve_case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -52,6 +52,7 @@ class Dense_Q : public Kernel {
 
   const float* get_column(int i, int len) override {
     ++column_requests;
+    shortest_request = std::min(shortest_request, len);
     // Each position has its own storage, so a solver may hold several.
     float* column = &storage_[static_cast<size_t>(i) * n_];
     for (int t = 0; t < len; ++t) column[t] = entries_[static_cast<size_t>(order_[i]) * n_ + order_[t]];
@@ -64,6 +65,7 @@ class Dense_Q : public Kernel {
   }
 
   int column_requests = 0;
+  int shortest_request = 1 << 30;  // shortest column length asked for
 
  private:
   static Node* const* empty_samples(int n) {

@@ -130,15 +130,41 @@ TEST_F(Seeding_fixture, ScalesBetweenSolvesAndRebuildsWAtTheSwitch) {
   EXPECT_EQ(call, 5);
 }
 
-TEST_F(Seeding_fixture, SwitchUsesEachSidesCost) {
-  // C_pos 4, C_neg 1: after the solve at (2, 0.5) a negative variable at 0.5
-  // moves to 1, a negative one below it and the positive ones scale by 4 / 2.
+TEST_F(Seeding_fixture, SwitchAppliesWhenTheNextCostEqualsC) {
+  // C = 8 from 1: solves at 1, 2, 4, 8; after the one at 4 the switch rule
+  // applies (4 * 2 >= 8) and rebuilds w.
   int call = 0;
-  seed_alpha(state(), 4, 1, 1, 0.25, 2, [&](double, double) {
+  seed_alpha(state(), 8, 8, 1, 1, 2, [&](double, double) {
     ++call;
-    if (call == 2) alpha = {2, 0.5, 1.5, 0.25};
     if (call == 3) {
-      EXPECT_EQ(alpha, (std::vector<double>{4, 1, 3, 0.5}));
+      alpha = {4, 1, 0.5, 4};
+      w.assign(5, 123.0);
+    }
+    if (call == 4) {
+      EXPECT_EQ(alpha, (std::vector<double>{8, 2, 1, 8}));
+      EXPECT_EQ(w, w_of(alpha));
+    }
+    return 0;
+  });
+  EXPECT_EQ(call, 4);
+}
+
+TEST_F(Seeding_fixture, SwitchUsesEachSidesCost) {
+  // C_pos 3, C_neg 0.9: the negative side runs at 0.3, 0.6. A negative
+  // variable at its bound 0.6 moves to exactly 0.9, which scaling by 3 / 2
+  // would miss by rounding; the others scale by 3 / 2.
+  int call = 0;
+  seed_alpha(state(), 3, 0.9, 1, 1 * 0.9 / 3, 2, [&](double c_pos, double c_neg) {
+    ++call;
+    if (call == 2) {
+      EXPECT_EQ(c_pos, 2.0);
+      alpha = {c_pos, c_neg, 1, c_neg / 2};
+    }
+    if (call == 3) {
+      EXPECT_EQ(alpha[0], 3.0);
+      EXPECT_EQ(alpha[1], 0.9);
+      EXPECT_EQ(alpha[2], 1.5);
+      EXPECT_EQ(alpha[3], (1 * 0.9 / 3 * 2 / 2) * (3.0 / 2));
     }
     return 0;
   });

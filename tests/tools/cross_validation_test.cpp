@@ -199,6 +199,7 @@ std::string run_training_tool(const std::string& arguments, int* status) {
   std::ifstream in(out);
   std::stringstream text;
   text << in.rdbuf();
+  std::remove(out.c_str());
   return text.str();
 }
 

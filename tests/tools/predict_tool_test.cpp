@@ -70,6 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
         Line_case{"LabelWord", "abc 1:2\n", false, 0, {}},
         Line_case{"LabelNotANumber", "nan 1:2\n", false, 0, {}},
         Line_case{"LabelInfinite", "1e999 1:2\n", false, 0, {}},
+        Line_case{"LabelUnderflows", "1e-400 1:2\n", false, 0, {}},
         Line_case{"IndicesDecrease", "1 3:0.5 2:1\n", false, 0, {}},
         Line_case{"IndicesRepeat", "1 0:1 0:2\n", false, 0, {}},
         Line_case{"NegativeIndex", "1 -1:3\n", false, 0, {}},
@@ -113,7 +114,12 @@ class PredictTool : public ::testing::Test {
  protected:
   // Unique per process, so that tests run in parallel never share a file.
   std::string path(const std::string& name) {
-    return ::testing::TempDir() + "tevra_predict_tool_" + std::to_string(getpid()) + "_" + name;
+    const std::string file = ::testing::TempDir() + "tevra_predict_tool_" + std::to_string(getpid()) + "_" + name;
+    files_.push_back(file);
+    return file;
+  }
+  void TearDown() override {
+    for (const std::string& file : files_) std::remove(file.c_str());
   }
 
   static void write(const std::string& file_name, const std::string& text) {
@@ -144,6 +150,9 @@ class PredictTool : public ::testing::Test {
     std::remove(path("predictions").c_str());
     return run(path("test") + " " + path("model") + " " + path("predictions"));
   }
+
+ private:
+  std::vector<std::string> files_;  // files this test wrote, removed at its end
 };
 
 // Predicts 1 when x1 > -1, else 1000000: the one support vector of class 1

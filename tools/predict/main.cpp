@@ -79,13 +79,13 @@ int main(int argc, char** argv) {
   }
 
   // Every prediction must be in the file before the run can report success.
-  if (std::fflush(output) != 0 || std::ferror(output) != 0) {
-    std::fprintf(stderr, "can't write output file %s\n", argv[3]);
-    return 1;
-  }
+  const bool write_failed = std::fflush(output) != 0 || std::ferror(output) != 0;
+  if (write_failed) std::fprintf(stderr, "can't write output file %s\n", argv[3]);
 
   const double n = totals.total;
-  if (svm_type == epsilon_svr) {
+  if (write_failed) {
+    // No summary for predictions that are not all in the file.
+  } else if (svm_type == epsilon_svr) {
     std::printf("Mean squared error = %g (regression)\n", totals.error / n);
     std::printf("Squared correlation coefficient = %g (regression)\n",
                 ((n * totals.sum_vy - totals.sum_v * totals.sum_y) *
@@ -101,5 +101,5 @@ int main(int argc, char** argv) {
   release_sample_buffer(&sample);
   std::fclose(input);
   std::fclose(output);
-  return 0;
+  return write_failed ? 1 : 0;
 }

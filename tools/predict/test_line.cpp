@@ -1,9 +1,10 @@
 // Test lines follow the training set's line rules: a label, then index:value
 // entries with strictly increasing indices from 0 up. Beyond those rules a
 // line is refused when it holds a NUL byte, a label or value that is not a
-// finite number, an index outside the int range, or an entry whose value is
-// missing after its colon; a carriage return before the newline is white
-// space, so files with CRLF line ends read as with LF.
+// finite number or converts out of range, an index outside the int range,
+// or an entry whose value is missing after its colon; a carriage return
+// before the newline is white space, so files with CRLF line ends read as
+// with LF.
 #include "tools/predict/test_line.h"
 
 #include <cctype>
@@ -46,8 +47,9 @@ bool parse_test_line(const char* line, std::size_t length, Sample_buffer* buffer
   const char* q = p;
   while (*q != '\0' && !is_label_delimiter(*q)) ++q;
   char* end;
+  errno = 0;
   const double label = std::strtod(p, &end);
-  if (end != q || !std::isfinite(label)) return false;
+  if (end != q || errno == ERANGE || !std::isfinite(label)) return false;
   const char* cursor = *q != '\0' ? q + 1 : q;
 
   int i = 0;

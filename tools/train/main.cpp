@@ -2,13 +2,17 @@
 // trains and saves one model or cross-validates.
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "learn/tevra.h"
 #include "tools/train/cross_validation.h"
 #include "tools/train/options.h"
 #include "tools/train/training_reader.h"
 
-int main(int argc, char** argv) {
+// Training's working arrays grow with the data (the linear kernel's weight
+// vector with the largest feature index): running out of memory ends the
+// run with a message instead of an uncaught exception.
+int main(int argc, char** argv) try {
   using namespace tevra;
 
   Train_options options;
@@ -39,4 +43,7 @@ int main(int argc, char** argv) {
   std::free(problem.samples);
   std::free(node_store);
   return 0;
+} catch (const std::bad_alloc&) {
+  std::fputs("Error: not enough memory to train\n", stderr);
+  return 1;
 }

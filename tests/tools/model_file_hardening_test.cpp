@@ -1,0 +1,127 @@
+// load_model_file on model files cut short at every byte: each prefix is
+// refused or yields a model that predicts; nothing crashes or leaks (the
+// sanitizer build checks the latter).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "learn/tevra.h"
+
+namespace tevra {
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string scratch_file() {
+  return testing::TempDir() + "model_file_hardening_" + std::to_string(getpid());
+}
+
+// A sample holding entries 0 .. 7, enough for every fixture (the precomputed
+// one names serial numbers up to 3).
+std::vector<Node> probe_sample() {
+  std::vector<Node> x;
+  for (int k = 0; k < 8; ++k) x.push_back(Node{k, 0.125 * k - 0.25});
+  x.push_back(Node{-1, 0});
+  return x;
+}
+
+// The model file reader may still be a placeholder that aborts.
+bool model_reader_is_built() {
+  static const bool built = [] {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::freopen("/dev/null", "w", stderr);
+      Model* model = load_model_file(TEVRA_TEST_DATA_DIR "/../hardening/data/three_class.model");
+      _exit(model != nullptr ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }();
+  return built;
+}
+
+class TruncatedModelFile : public testing::TestWithParam<const char*> {};
+
+TEST_P(TruncatedModelFile, EveryPrefixIsRefusedOrUsable) {
+  if (!model_reader_is_built()) GTEST_SKIP() << "model file reader not built yet";
+  const std::string text = slurp(TEVRA_TEST_DATA_DIR "/../hardening/data/" + std::string(GetParam()));
+  ASSERT_FALSE(text.empty());
+  // Until the last support-vector line begins, support vectors are missing.
+  const std::size_t last_line = text.rfind('\n', text.size() - 2) + 1;
+  const std::vector<Node> x = probe_sample();
+  const std::string path = scratch_file();
+  for (std::size_t n = 0; n <= text.size(); ++n) {
+    std::ofstream(path, std::ios::binary) << text.substr(0, n);
+    testing::internal::CaptureStderr();
+    Model* model = load_model_file(path.c_str());
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (n < last_line) {
+      EXPECT_EQ(model, nullptr) << "prefix of " << n << " bytes loaded";
+      EXPECT_FALSE(err.empty()) << "prefix of " << n << " bytes refused without a message";
+    }
+    if (model != nullptr) {
+      predict_value(model, x.data());
+      destroy_model(&model);
+    }
+  }
+  Model* whole = load_model_file(path.c_str());
+  ASSERT_NE(whole, nullptr);
+  destroy_model(&whole);
+  std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, TruncatedModelFile,
+                         testing::Values("three_class.model", "epsilon_svr.model", "kbb.model",
+                                         "spoc.model", "spoc_l2_precomputed.model"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           std::string out;
+                           for (char c : name.substr(0, name.find('.')))
+                             if (c != '_') out += c;
+                           return out;
+                         });
+
+// Model files the fuzzer found that load and then made predict_value fail.
+struct Loaded_model_case {
+  const char* name;
+  const char* file;  // fixture
+  double prediction;  // of the probe sample
+};
+void PrintTo(const Loaded_model_case& c, std::ostream* os) { *os << c.name; }
+
+class LoadedModel : public testing::TestWithParam<Loaded_model_case> {};
+
+TEST_P(LoadedModel, Predicts) {
+  if (!model_reader_is_built()) GTEST_SKIP() << "model file reader not built yet";
+  const Loaded_model_case& c = GetParam();
+  Model* model = load_model_file((TEVRA_TEST_DATA_DIR "/../hardening/data/" + std::string(c.file)).c_str());
+  ASSERT_NE(model, nullptr);
+  const std::vector<Node> x = probe_sample();
+  EXPECT_EQ(predict_value(model, x.data()), c.prediction);
+  destroy_model(&model);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoadedModel,
+    testing::Values(
+        // kbb keeps nr_class - 1 coefficient rows: none for one class, while
+        // its support vector still asked for row 0.
+        Loaded_model_case{"KbbOneClassWithSupportVector", "kbb_one_class_with_sv.model", 3}),
+    [](const testing::TestParamInfo<Loaded_model_case>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tevra
