@@ -41,6 +41,12 @@ struct Selection {
 //
 // The objective is reported from the gradient as it stands at the end of the
 // run, without refreshing inactive entries first.
+//
+// Deviations from the plain design: the per-run arrays are std::vector
+// members, created by optimize and emptied before it returns; the loop
+// schedule (period, counter, iterations) and the sub-problem arrays are
+// members too, so the three optimize operations share next_working_set and
+// solve_subproblem instead of repeating the loop's first steps.
 class Solver_B {
  public:
   Solver_B() = default;

@@ -14,7 +14,7 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 
 }  // namespace
 
-void Solver_CS::solve(int l, Kernel& Q, double* alpha, const std::int16_t* labels,
+void Solver_CS::solve(int l, Kernel& Q, double* alpha, const int* labels,
                       const double* class_C, double eps, int shrinking, int nr_class,
                       int svm_type) {
   initialize(l, Q, alpha, labels, class_C, eps, nr_class, svm_type);
@@ -23,7 +23,7 @@ void Solver_CS::solve(int l, Kernel& Q, double* alpha, const std::int16_t* label
 }
 
 void Solver_CS::initialize(int l, Kernel& Q, const double* alpha_in,
-                           const std::int16_t* labels_in, const double* class_C, double eps,
+                           const int* labels_in, const double* class_C, double eps,
                            int nr_class, int svm_type) {
   this->Q = &Q;
   this->eps = eps;
@@ -78,6 +78,7 @@ void Solver_CS::initialize(int l, Kernel& Q, const double* alpha_in,
 
   sub_linear.resize(k);
   sub_solution.resize(k);
+  sub_change.resize(k);
   sort_buffer.resize(static_cast<std::size_t>(k) + 1);
 }
 
@@ -165,12 +166,20 @@ void Solver_CS::update_sample(int i) {
     }
   }
 
+  // Every gradient entry receives exactly one column term, so walking the
+  // samples in the outer loop (contiguous rows) gives the same sums as
+  // walking the classes; the label's diagonal term comes first either way.
+  double* delta = sub_change.data();
+  for (int m = 0; m < k; ++m) delta[m] = a[m] - alpha[entry(i, m)];
+  gradient[entry(i, y)] += delta[y] * label_diagonal[y];
   for (int m = 0; m < k; ++m) {
-    const double delta = a[m] - alpha[entry(i, m)];
-    if (m == y) gradient[entry(i, y)] += delta * label_diagonal[y];
     alpha[entry(i, m)] = a[m];
     below_bound[entry(i, m)] = alpha[entry(i, m)] < upper_bound(i, m) ? 1 : 0;
-    for (int j = 0; j < active_count; ++j) gradient[entry(j, m)] += column[j] * delta;
+  }
+  for (int j = 0; j < active_count; ++j) {
+    const double q = column[j];
+    double* row = &gradient[entry(j, 0)];
+    for (int m = 0; m < k; ++m) row[m] += q * delta[m];
   }
 }
 
@@ -306,7 +315,7 @@ void Solver_CS::finish(double* alpha_out) {
           alpha[entry(p, m)];
 
   gradient = std::vector<double>();
-  labels = std::vector<std::int16_t>();
+  labels = std::vector<int>();
   alpha = std::vector<double>();
   label_diagonal = std::vector<double>();
   label_bound = std::vector<double>();
@@ -314,6 +323,7 @@ void Solver_CS::finish(double* alpha_out) {
   below_bound = std::vector<unsigned char>();
   sub_linear = std::vector<double>();
   sub_solution = std::vector<double>();
+  sub_change = std::vector<double>();
   sort_buffer = std::vector<double>();
 }
 

@@ -14,7 +14,6 @@
 #define TEVRA_LEARN_SOLVER_CS_H_
 
 #include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "learn/kernel.h"
@@ -46,7 +45,7 @@ class Solver_CS {
   // class_C the cost of each class (borrowed for the run). svm_type 4
   // selects the L2-loss variant, any other value the hinge-loss one. Q is
   // asked for columns and told about every exchange of two samples.
-  void solve(int l, Kernel& Q, double* alpha, const std::int16_t* labels, const double* class_C,
+  void solve(int l, Kernel& Q, double* alpha, const int* labels, const double* class_C,
              double eps, int shrinking, int nr_class, int svm_type);
 
   // Iterations between two shrinking steps (and progress marks) for l
@@ -56,7 +55,7 @@ class Solver_CS {
  protected:
   // Copies the starting point and labels, fills the per-class constants and
   // the bound flags, and computes the gradient from scratch.
-  void initialize(int l, Kernel& Q, const double* alpha, const std::int16_t* labels,
+  void initialize(int l, Kernel& Q, const double* alpha, const int* labels,
                   const double* class_C, double eps, int nr_class, int svm_type);
 
   // The main loop: selection, one-sample update, shrinking schedule.
@@ -101,7 +100,7 @@ class Solver_CS {
 
   int active_count = 0;               // active samples occupy positions 0 .. active_count-1
   std::vector<double> gradient;       // G_i^m at entry(i, m), permuted with the samples
-  std::vector<std::int16_t> labels;   // y_i of the sample at each position
+  std::vector<int> labels;            // y_i of the sample at each position
   std::vector<double> alpha;          // dual variables at entry(i, m), permuted with the samples
   Kernel* Q = nullptr;                // supplies columns and follows sample swaps
   double eps = 0;                     // stopping tolerance on the violation
@@ -118,6 +117,7 @@ class Solver_CS {
   int iter = 0;                       // one-sample updates made so far
   std::vector<double> sub_linear;     // B of the current sub-problem (k values)
   std::vector<double> sub_solution;   // its new values (k values)
+  std::vector<double> sub_change;     // new minus old values (k values)
   std::vector<double> sort_buffer;    // k sorted values and the -inf sentinel
 };
 

@@ -1,7 +1,6 @@
 // Training routine of the Crammer and Singer formulations (spoc, spoc_l2):
 // one problem over all classes, solved by Solver_CS on the plain kernel
 // (no constant 1 is added: these formulations have no bias).
-#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -18,9 +17,10 @@ double* train_crammer_singer(const Problem& problem, const Parameter& param, int
   // One extra element keeps the allocation non-empty for an empty problem.
   double* coefficients = static_cast<double*>(std::calloc(count + 1, sizeof(double)));
 
-  std::vector<std::int16_t> class_index(l);
-  for (int i = 0; i < l; ++i)
-    class_index[i] = static_cast<std::int16_t>(static_cast<int>(problem.labels[i]));
+  // Class indices are kept in full ints: 16 bits would wrap beyond 32767
+  // classes and index outside the per-class arrays.
+  std::vector<int> class_index(l);
+  for (int i = 0; i < l; ++i) class_index[i] = static_cast<int>(problem.labels[i]);
 
   {
     ONE_CLASS_Q q_matrix(problem, param);

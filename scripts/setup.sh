@@ -9,6 +9,7 @@ command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/lib/x86_64-linux-gnu/libgtest.a ] || [ -f /usr/lib/libgtest.a ] || need+=(libgtest-dev)
 [ -e /usr/lib/x86_64-linux-gnu/libblas.so ] || need+=(libblas-dev)
 [ -e /usr/lib/x86_64-linux-gnu/liblapack.so ] || need+=(liblapack-dev)
+command -v valgrind >/dev/null || need+=(valgrind)
 command -v octave-cli >/dev/null || need+=(octave)
 command -v mkoctfile >/dev/null || need+=(liboctave-dev)
 if [ ${#need[@]} -gt 0 ]; then

@@ -177,6 +177,36 @@ TEST_P(TrainCrammerSinger, ClassCostsBoundTheLabelEntries) {
   }
 }
 
+// Class indices beyond 16 bits stay exact: with 40001 classes, the samples
+// of the last class keep their label entry in the last column.
+TEST_P(TrainCrammerSinger, ManyClassesKeepTheirIndex) {
+  const int svm_type = GetParam();
+  const int nr_class = 40001;
+  Data_set data("iris.all");
+  data.truncate(4);
+  data.param.kernel_type = rbf;
+  const double class_index[4] = {0, nr_class - 1, 32768, nr_class - 1};
+  for (int i = 0; i < 4; ++i) data.problem.labels[i] = class_index[i];
+  const std::vector<double> class_C(nr_class, 1.0);
+  Output_capture capture;
+  Coefficients result(
+      train_crammer_singer(data.problem, data.param, nr_class, class_C.data(), svm_type));
+  for (int i = 0; i < 4; ++i) {
+    const int y = static_cast<int>(class_index[i]);
+    const double* row = result.values + static_cast<std::size_t>(i) * nr_class;
+    double sum = 0;
+    for (int m = 0; m < nr_class; ++m) {
+      if (m != y) {
+        EXPECT_LE(row[m], 0.0) << "sample " << i << " class " << m;
+      }
+      sum += row[m];
+    }
+    EXPECT_GT(row[y], 0.0) << "sample " << i;
+    // 40001 terms: rounding grows with the row's length.
+    EXPECT_NEAR(sum, 0.0, 1e-6 * row[y]) << "sample " << i;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothFormulations, TrainCrammerSinger, ::testing::Values(spoc, spoc_l2),
                          [](const ::testing::TestParamInfo<int>& info) {
                            return std::string(svm_type_names[info.param]);

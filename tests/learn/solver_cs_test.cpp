@@ -1,7 +1,6 @@
 #include "learn/solver_cs.h"
 
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <ostream>
@@ -107,7 +106,7 @@ struct Problem_data {
   int k = 0;
   int svm_type = spoc;
   std::vector<float> Q;                // row-major l x l
-  std::vector<std::int16_t> labels;
+  std::vector<int> labels;
   std::vector<double> class_C;
 
   double d(int c) const { return svm_type == spoc_l2 ? 0.5 / class_C[c] : 0.0; }
@@ -145,7 +144,7 @@ Problem_data make_problem(int l, int k, int dim, Kernel_kind kind, int svm_type,
   p.class_C = std::move(class_C);
   std::vector<double> x(static_cast<std::size_t>(l) * dim);
   for (int i = 0; i < l; ++i) {
-    p.labels.push_back(static_cast<std::int16_t>(i % k));
+    p.labels.push_back(i % k);
     for (int f = 0; f < dim; ++f)
       // Class-dependent shift so that the classes overlap only in part.
       x[i * dim + f] = (zero_sample && i == 0) ? 0.0 : uniform(random) + (f == i % k ? 0.8 : 0.0);
@@ -320,7 +319,7 @@ TEST_P(FlatSample, MovesMassToTheFirstLargestClass) {
   // Sample 0 has an all-zero row; sample 1 keeps the matrix non-trivial.
   Dense_Q q(2, {0, 0, 0, 1});
   const std::vector<double> class_C(3, 2.0);
-  const std::vector<std::int16_t> labels = {static_cast<std::int16_t>(c.label), 0};
+  const std::vector<int> labels = {c.label, 0};
   const std::vector<double> start(6, 0.0);
   Output_capture capture;
   Probe probe;
@@ -509,7 +508,7 @@ INSTANTIATE_TEST_SUITE_P(SampleCounts, Countdown, ::testing::Values(12, 1200));
 // update, above the tiny eps: two updates, the mark, then the stop.
 TEST(SolverCs, SameSampleAfterMarkStops) {
   Dense_Q q(1, {0.35086903f});
-  const std::vector<std::int16_t> labels = {1};
+  const std::vector<int> labels = {1};
   const std::vector<double> class_C(2, 4.6843066725400684);
   std::vector<double> alpha(2, 0.0);
   Output_capture capture;
@@ -530,7 +529,7 @@ TEST_P(NegativeDiagonal, RowsStayFeasibleAndFinite) {
   const int svm_type = GetParam();
   // Q_00 = -0.5 = -d under spoc_l2 with C = 1.
   Dense_Q q(3, {-0.5f, 0.1f, 0.0f, 0.1f, 1.0f, 0.2f, 0.0f, 0.2f, -1.0f});
-  const std::vector<std::int16_t> labels = {0, 1, 2};
+  const std::vector<int> labels = {0, 1, 2};
   const std::vector<double> class_C(3, 1.0);
   std::vector<double> alpha(9, 0.0);
   Output_capture capture;
@@ -559,7 +558,7 @@ TEST(SolverCs, WriteBackUndoesExchanges) {
   const int l = 4;
   const int k = 3;
   Dense_Q q(l, std::vector<float>(l * l, 0.5f));
-  const std::vector<std::int16_t> labels = {0, 1, 2, 1};
+  const std::vector<int> labels = {0, 1, 2, 1};
   const std::vector<double> class_C(k, 5.0);
   std::vector<double> start(l * k, 0.0);
   for (int i = 0; i < l; ++i) {
@@ -630,7 +629,7 @@ TEST(SolverCs, ColumnsCoverOnlyActiveRows) {
 
 TEST(SolverCs, EmptyActiveSetSelectsNoSample) {
   Dense_Q q(3, std::vector<float>(9, 1.0f));
-  const std::vector<std::int16_t> labels = {0, 1, 0};
+  const std::vector<int> labels = {0, 1, 0};
   const std::vector<double> class_C = {1, 1};
   const std::vector<double> start(6, 0.0);
   Probe probe;
@@ -660,8 +659,8 @@ class NothingToSelect : public ::testing::TestWithParam<Degenerate_case> {};
 TEST_P(NothingToSelect, EndsWithoutUpdates) {
   const Degenerate_case& c = GetParam();
   Dense_Q q(c.l, std::vector<float>(static_cast<std::size_t>(c.l) * c.l, 1.0f));
-  std::vector<std::int16_t> labels(c.l);
-  for (int i = 0; i < c.l; ++i) labels[i] = static_cast<std::int16_t>(i % 3);
+  std::vector<int> labels(c.l);
+  for (int i = 0; i < c.l; ++i) labels[i] = i % 3;
   const std::vector<double> class_C(3, c.cost);
   std::vector<double> alpha(static_cast<std::size_t>(c.l) * 3 + 1, 0.0);
   Output_capture capture;

@@ -393,11 +393,11 @@ TEST_P(Routine_test, PrintsConsistentSummaryAndSolvesTheDual) {
   }
   const std::vector<double> g = testing_support::dual_gradient(q, b, a);
   for (int v = 0; v < n; ++v) {
-    if (a[v] <= 0) {
-      EXPECT_GT(g[v], -param.eps - 1e-9) << v;
-    }
+    // A closed box (bound 0) counts as the upper bound.
     if (a[v] >= upper[v]) {
       EXPECT_LT(g[v], param.eps + 1e-9) << v;
+    } else if (a[v] <= 0) {
+      EXPECT_GT(g[v], -param.eps - 1e-9) << v;
     }
   }
   std::free(coefficients);
@@ -413,6 +413,10 @@ INSTANTIATE_TEST_SUITE_P(
         Routine_case{"LinearSeeded", c_svc, linear, 10, 10, 10, 0.1, false, 1},
         Routine_case{"LinearSeededClassCosts", c_svc, linear, 1, 4, 1, 0.1, false, 1},
         Routine_case{"LinearIndexZero", c_svc, linear, 6, 6, 6, 0.1, true, 6},
+        // A class weight of 0 closes one side's box; nothing divides by it.
+        Routine_case{"LinearZeroPositiveCost", c_svc, linear, 2, 0, 2, 0.1, false, 1},
+        Routine_case{"LinearZeroNegativeCost", c_svc, linear, 2, 2, 0, 0.1, false, 1},
+        Routine_case{"KernelZeroNegativeCost", c_svc, rbf, 1, 1, 0, 0.1, false, 1},
         Routine_case{"KernelRegression", epsilon_svr, rbf, 2, 0, 0, 0.1, false, 1},
         Routine_case{"LinearRegression", epsilon_svr, linear, 5, 0, 0, 0.1, false, 5},
         Routine_case{"LinearRegressionSeeded", epsilon_svr, linear, 5, 0, 0, 0.1, false, 1},
