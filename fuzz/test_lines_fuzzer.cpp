@@ -11,7 +11,7 @@
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
 #include "tools/predict/required_entries.h"
-#include "tools/predict/test_line.h"
+#include "tools/common/sample_line.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while ((line = tevra::read_line(file)) != nullptr) {
     double y;
     int entries;
-    if (!tevra::parse_test_line(line, tevra::line_length, &sample, &y, &entries) ||
+    if (!tevra::parse_sample_line(line, tevra::line_length, &sample, &y, &entries) ||
         entries < required)
       break;
     const double v = tevra::predict_value(&model, sample.nodes);

@@ -1,17 +1,14 @@
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/tool_runner.h"
 #include "learn/tevra.h"
 #include "learn/training_routines.h"
 #include "tools/common/progress.h"
@@ -215,40 +212,6 @@ INSTANTIATE_TEST_SUITE_P(BothFormulations, TrainCrammerSinger, ::testing::Values
 // ---------------------------------------------------------------------------
 // Both tools end to end.
 
-std::string slurp(const std::string& name) {
-  std::ifstream file(name, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string work_dir() {
-  static const std::string dir = [] {
-    // ctest runs every test as its own process, several at once.
-    const std::string d =
-        testing::TempDir() + "crammer_singer_training_test_" + std::to_string(getpid());
-    std::system(("mkdir -p '" + d + "'").c_str());
-    return d;
-  }();
-  return dir;
-}
-
-class Work_dir_cleanup : public testing::Environment {
- public:
-  void TearDown() override { std::system(("rm -rf '" + work_dir() + "'").c_str()); }
-};
-const testing::Environment* const cleanup = testing::AddGlobalTestEnvironment(new Work_dir_cleanup);
-
-// Runs a command in the work directory; returns its exit status and output.
-int run(const std::string& command, std::string* out) {
-  const std::string out_file = work_dir() + "/stdout";
-  const int raw = std::system(("cd '" + work_dir() + "' && " + command + " >'" + out_file +
-                               "' 2>'" + work_dir() + "/stderr'")
-                                  .c_str());
-  *out = slurp(out_file);
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
 // The number after the last occurrence of key in text, or -1.
 double number_after(const std::string& text, const std::string& key) {
   const std::size_t at = text.rfind(key);
@@ -271,28 +234,23 @@ TEST_P(Tools, TrainAndPredict) {
   const Tool_case& c = GetParam();
   const std::string data = std::string(TEVRA_TEST_DATA_DIR) + "/";
   const std::string model = std::string(c.name) + ".model";
-  std::string out;
-  ASSERT_EQ(run(std::string("'" TEVRA_TRAIN_BINARY "' ") + c.options + " '" + data +
-                    c.train_file + "' " + model,
-                &out),
-            0)
-      << slurp(work_dir() + "/stderr");
-  EXPECT_NE(out.find("optimization finished"), std::string::npos) << out;
-  EXPECT_NE(out.find("Total nSV = "), std::string::npos) << out;
-  const std::string model_text = slurp(work_dir() + "/" + model);
+  Run_result r = run_train(std::string(c.options) + " '" + data + c.train_file + "' " + model);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("optimization finished"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Total nSV = "), std::string::npos) << r.out;
+  const std::string model_text = read_file(work_path(model));
   const bool l2 = std::string(c.options).find("-s 4") != std::string::npos;
   EXPECT_EQ(model_text.rfind(l2 ? "svm_type spoc_l2\n" : "svm_type spoc\n", 0), 0u)
       << model_text.substr(0, 80);
 
-  ASSERT_EQ(run("'" TEVRA_PREDICT_BINARY "' '" + data + c.test_file + "' " + model + " out", &out),
-            0)
-      << slurp(work_dir() + "/stderr");
-  const double accuracy = number_after(out, "Accuracy = ");
-  EXPECT_GE(accuracy, c.min_accuracy) << out;
+  r = run_predict("'" + data + c.test_file + "' " + model + " out");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const double accuracy = number_after(r.out, "Accuracy = ");
+  EXPECT_GE(accuracy, c.min_accuracy) << r.out;
   int test_lines = 0;
-  for (char ch : slurp(data + c.test_file)) test_lines += ch == '\n';
+  for (char ch : read_file(data + c.test_file)) test_lines += ch == '\n';
   int predictions = 0;
-  for (char ch : slurp(work_dir() + "/out")) predictions += ch == '\n';
+  for (char ch : read_file(work_path("out"))) predictions += ch == '\n';
   EXPECT_EQ(predictions, test_lines);
 }
 
@@ -320,12 +278,10 @@ class CrossValidation : public ::testing::TestWithParam<Cross_validation_case> {
 
 TEST_P(CrossValidation, AccuracyOverFiveFolds) {
   const Cross_validation_case& c = GetParam();
-  std::string out;
-  ASSERT_EQ(run(std::string("'" TEVRA_TRAIN_BINARY "' ") + c.options + " -v 5 '" +
-                    TEVRA_TEST_DATA_DIR + "/" + c.data_file + "'",
-                &out),
-            0)
-      << slurp(work_dir() + "/stderr");
+  const Run_result r =
+      run_train(std::string(c.options) + " -v 5 '" + TEVRA_TEST_DATA_DIR + "/" + c.data_file + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string& out = r.out;
   int folds = 0;
   for (std::size_t at = out.find("optimization finished"); at != std::string::npos;
        at = out.find("optimization finished", at + 1))

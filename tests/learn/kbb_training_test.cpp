@@ -2,17 +2,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "gtest/gtest.h"
 #include "learn/training_routines.h"
 #include "multiclass_dual_reference.h"
+#include "tests/tool_runner.h"
 #include "tools/common/progress.h"
 
 namespace tevra {
@@ -92,27 +89,6 @@ TEST_F(KbbTraining, SingleClassGivesNoVariables) {
 
 // --- The tools with -s 1 ---
 
-std::string read_file(const std::string& name) {
-  std::ifstream in(name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A file name of this process's own, so parallel test runs do not collide.
-std::string own_file(const std::string& name) {
-  return ::testing::TempDir() + "kbb_" + std::to_string(getpid()) + "_" + name;
-}
-
-// Runs a command, returning its exit status and standard output.
-int run(const std::string& command, std::string* output) {
-  const std::string out_file = own_file("command_output");
-  const int status = std::system((command + " > " + out_file + " 2>&1").c_str());
-  *output = read_file(out_file);
-  std::remove(out_file.c_str());
-  return status;
-}
-
 double number_after(const std::string& text, const std::string& key) {
   const size_t at = text.find(key);
   if (at == std::string::npos) return -1;
@@ -133,27 +109,19 @@ class KbbTools : public ::testing::TestWithParam<Tool_case> {};
 TEST_P(KbbTools, TrainsAndPredictsWithSensibleAccuracy) {
   const Tool_case& c = GetParam();
   const std::string data = TEVRA_TEST_DATA_DIR;
-  const std::string model = own_file(std::string(c.name) + ".model");
-  const std::string predictions = own_file(std::string(c.name) + ".out");
-  std::string output;
-  ASSERT_EQ(run(std::string(TEVRA_TRAIN_BINARY) + " -s 1 " + c.train_options + " " + data + "/" +
-                    c.train_file + " " + model,
-                &output),
-            0)
-      << output;
-  EXPECT_NE(output.find("Total nSV = "), std::string::npos) << output;
-  const std::string saved = read_file(model);
+  const std::string model = std::string(c.name) + ".model";
+  const std::string predictions = std::string(c.name) + ".out";
+  Run_result r = run_train(std::string("-s 1 ") + c.train_options + " " + data + "/" +
+                           c.train_file + " " + model);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Total nSV = "), std::string::npos) << r.out << r.err;
+  const std::string saved = read_file(work_path(model));
   EXPECT_EQ(saved.rfind("svm_type kbb\n", 0), 0u) << saved.substr(0, 200);
 
-  ASSERT_EQ(run(std::string(TEVRA_PREDICT_BINARY) + " " + data + "/" + c.test_file + " " + model +
-                    " " + predictions,
-                &output),
-            0)
-      << output;
-  const double accuracy = number_after(output, "Accuracy = ");
-  EXPECT_GE(accuracy, c.min_accuracy) << output;
-  std::remove(model.c_str());
-  std::remove(predictions.c_str());
+  r = run_predict(data + "/" + c.test_file + " " + model + " " + predictions);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const double accuracy = number_after(r.out, "Accuracy = ");
+  EXPECT_GE(accuracy, c.min_accuracy) << r.out << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -165,12 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Cross-validation trains one kbb model per fold through the same driver.
 TEST(KbbCrossValidation, WineAccuracy) {
-  std::string output;
-  ASSERT_EQ(run(std::string(TEVRA_TRAIN_BINARY) + " -s 1 -v 5 " + TEVRA_TEST_DATA_DIR + "/wine.all",
-                &output),
-            0)
-      << output;
-  EXPECT_GE(number_after(output, "Cross Validation Accuracy = "), 90) << output;
+  const Run_result r = run_train("-s 1 -v 5 " TEVRA_TEST_DATA_DIR "/wine.all");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_GE(number_after(r.out, "Cross Validation Accuracy = "), 90) << r.out << r.err;
 }
 
 }  // namespace

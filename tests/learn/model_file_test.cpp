@@ -1,17 +1,14 @@
-#include <unistd.h>
-
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "learn/tevra.h"
+#include "tests/tool_runner.h"
 #include "tools/common/progress.h"
 #include "tools/train/training_reader.h"
 
@@ -55,32 +52,12 @@ struct Model_builder {
 
 class ModelFile : public ::testing::Test {
  protected:
-  // Unique per process, so that tests run in parallel never share a file.
-  std::string path(const char* name) {
-    const std::string file = ::testing::TempDir() + "tevra_model_file_" + std::to_string(getpid()) + "_" + name;
-    files_.push_back(file);
-    return file;
-  }
-  void TearDown() override {
-    for (const std::string& file : files_) std::remove(file.c_str());
-  }
-
-  static std::string read_text(const std::string& file_name) {
-    std::ifstream in(file_name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  static void write_text(const std::string& file_name, const std::string& text) {
-    std::ofstream out(file_name, std::ios::binary);
-    out << text;
-  }
+  std::string path(const char* name) { return work_path(name); }
 
   // Loads text as a model file; returns the model and what was printed.
   Model* load_text(const std::string& text, std::string* messages) {
     const std::string file_name = path("load");
-    write_text(file_name, text);
+    write_file(file_name, text);
     ::testing::internal::CaptureStderr();
     Model* model = load_model_file(file_name.c_str());
     *messages = ::testing::internal::GetCapturedStderr();
@@ -88,9 +65,6 @@ class ModelFile : public ::testing::Test {
   }
 
   Model_builder builder;
-
- private:
-  std::vector<std::string> files_;  // files this test wrote, removed at its end
 };
 
 // The example file of a three-class rbf model, exactly as it must appear.
@@ -117,7 +91,7 @@ TEST_F(ModelFile, WritesTheDocumentedLayout) {
                                {{0.75, 1, -0.75, -1}, {0.5, 0, 1, -1}});
   const std::string file_name = path("layout");
   ASSERT_EQ(save_model_file(file_name.c_str(), model), 0);
-  EXPECT_EQ(read_text(file_name), kThreeClassRbf);
+  EXPECT_EQ(read_file(file_name), kThreeClassRbf);
   destroy_model(&model);
 }
 
@@ -139,7 +113,7 @@ TEST_P(ModelFileHeader, WritesOnlyTheKernelsOwnParameters) {
   const std::string expected = std::string("svm_type epsilon_svr\nkernel_type ") +
                                kernel_type_names[GetParam().kernel_type] + "\n" +
                                GetParam().parameter_lines + "nr_class 2\ntotal_sv 1\nSV\n2.5 0:3 \n";
-  EXPECT_EQ(read_text(file_name), expected);
+  EXPECT_EQ(read_file(file_name), expected);
 
   Model* loaded = load_model_file(file_name.c_str());
   ASSERT_NE(loaded, nullptr);
@@ -238,8 +212,8 @@ TEST_F(ModelFile, CoefficientsKeepSixteenDigitsValuesEightAndGammaSix) {
   model->param.gamma = 1.0 / 7;
   const std::string file_name = path("precision");
   ASSERT_EQ(save_model_file(file_name.c_str(), model), 0);
-  EXPECT_NE(read_text(file_name).find("gamma 0.142857\n"), std::string::npos);
-  EXPECT_NE(read_text(file_name).find("0.6666666666666666 2:0.33333333 \n"), std::string::npos);
+  EXPECT_NE(read_file(file_name).find("gamma 0.142857\n"), std::string::npos);
+  EXPECT_NE(read_file(file_name).find("0.6666666666666666 2:0.33333333 \n"), std::string::npos);
   destroy_model(&model);
 }
 
@@ -248,7 +222,7 @@ TEST_F(ModelFile, PrecomputedSupportVectorIsWrittenAsItsSerialNumber) {
   Model* model = builder.build(epsilon_svr, precomputed, {}, {}, {{1}});
   const std::string file_name = path("precomputed");
   ASSERT_EQ(save_model_file(file_name.c_str(), model), 0);
-  EXPECT_EQ(read_text(file_name),
+  EXPECT_EQ(read_file(file_name),
             "svm_type epsilon_svr\nkernel_type precomputed\nnr_class 2\ntotal_sv 1\nSV\n1 0:7 \n");
   destroy_model(&model);
 }
@@ -257,7 +231,7 @@ TEST_F(ModelFile, ModelWithoutSupportVectorsEndsWithSV) {
   Model* model = builder.build(c_svc, linear, {5}, {0}, {});
   const std::string file_name = path("empty");
   ASSERT_EQ(save_model_file(file_name.c_str(), model), 0);
-  EXPECT_EQ(read_text(file_name),
+  EXPECT_EQ(read_file(file_name),
             "svm_type c_svc\nkernel_type linear\nnr_class 1\ntotal_sv 0\nlabel 5\nnr_sv 0\nSV\n");
   destroy_model(&model);
 }
@@ -528,7 +502,7 @@ TEST(ModelFileTrained, ReadBackPredictsLikeTheModelInMemory) {
     std::snprintf(text, sizeof text, "%g", param.gamma);
     param.gamma = std::strtod(text, nullptr);
     Model* model = train_model(&set.problem, &param);
-    const std::string file = ::testing::TempDir() + "tevra_train_model_" + std::to_string(getpid());
+    const std::string file = work_path("train_model");
     ASSERT_EQ(save_model_file(file.c_str(), model), 0);
     Model* loaded = load_model_file(file.c_str());
     ASSERT_NE(loaded, nullptr);

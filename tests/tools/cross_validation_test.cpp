@@ -3,13 +3,9 @@
 // takes them instead of the library's: they record every fold's training set
 // and predict from each sample's identity, so every printed number is known.
 // The second group runs the training tool on real data.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -17,6 +13,7 @@
 
 #include "gtest/gtest.h"
 #include "learn/tevra.h"
+#include "tests/tool_runner.h"
 #include "tools/train/cross_validation.h"
 
 namespace tevra {
@@ -191,18 +188,6 @@ TEST_F(CrossValidation, ConstantRegressionPredictionsPrintTheUndefinedCorrelatio
 // ---------------------------------------------------------------------------
 // The training tool on real data
 
-std::string run_training_tool(const std::string& arguments, int* status) {
-  const std::string out = ::testing::TempDir() + "tevra_cv_" + std::to_string(getpid());
-  const std::string command = std::string(TEVRA_TRAIN_BINARY) + " " + arguments + " >" + out;
-  const int raw = std::system(command.c_str());
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::ifstream in(out);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::remove(out.c_str());
-  return text.str();
-}
-
 // The lines of the text that match pattern, with their first group.
 std::vector<double> matches(const std::string& text, const std::string& pattern) {
   std::vector<double> values;
@@ -216,9 +201,9 @@ std::vector<double> matches(const std::string& text, const std::string& pattern)
 }
 
 TEST(CrossValidationTool, ClassifiesAnEasySetWell) {
-  int status;
-  const std::string out = run_training_tool("-v 5 " + std::string(TEVRA_TEST_DATA_DIR) + "/iris.all", &status);
-  EXPECT_EQ(status, 0);
+  const Run_result r = run_train("-v 5 " TEVRA_TEST_DATA_DIR "/iris.all");
+  EXPECT_EQ(r.status, 0);
+  const std::string& out = r.out;
   const std::vector<double> folds = matches(out, R"(Accuracy = ([0-9.]+)% \(\d+/30\))");
   EXPECT_EQ(folds.size(), 5u) << out;
   const std::vector<double> total = matches(out, R"(Cross Validation Accuracy = ([0-9.]+)%)");
@@ -228,10 +213,9 @@ TEST(CrossValidationTool, ClassifiesAnEasySetWell) {
 }
 
 TEST(CrossValidationTool, RegressionPrintsErrorsAndCorrelation) {
-  int status;
-  const std::string out =
-      run_training_tool("-s 3 -v 4 " + std::string(TEVRA_TEST_DATA_DIR) + "/diabetes.train", &status);
-  EXPECT_EQ(status, 0);
+  const Run_result r = run_train("-s 3 -v 4 " TEVRA_TEST_DATA_DIR "/diabetes.train");
+  EXPECT_EQ(r.status, 0);
+  const std::string& out = r.out;
   EXPECT_EQ(matches(out, R"(Mean squared error = ([0-9.e+-]+))").size(), 4u) << out;
   const std::vector<double> mse = matches(out, R"(Cross Validation Mean squared error = ([0-9.e+-]+))");
   const std::vector<double> r2 =

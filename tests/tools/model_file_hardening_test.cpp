@@ -5,28 +5,16 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "learn/tevra.h"
+#include "tests/tool_runner.h"
 
 namespace tevra {
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string scratch_file() {
-  return testing::TempDir() + "model_file_hardening_" + std::to_string(getpid());
-}
 
 // A sample holding entries 0 .. 7, enough for every fixture (the precomputed
 // one names serial numbers up to 3).
@@ -58,14 +46,14 @@ class TruncatedModelFile : public testing::TestWithParam<const char*> {};
 
 TEST_P(TruncatedModelFile, EveryPrefixIsRefusedOrUsable) {
   if (!model_reader_is_built()) GTEST_SKIP() << "model file reader not built yet";
-  const std::string text = slurp(TEVRA_TEST_DATA_DIR "/../hardening/data/" + std::string(GetParam()));
+  const std::string text = read_file(TEVRA_TEST_DATA_DIR "/../hardening/data/" + std::string(GetParam()));
   ASSERT_FALSE(text.empty());
   // Until the last support-vector line begins, support vectors are missing.
   const std::size_t last_line = text.rfind('\n', text.size() - 2) + 1;
   const std::vector<Node> x = probe_sample();
-  const std::string path = scratch_file();
+  const std::string path = work_path("scratch");
   for (std::size_t n = 0; n <= text.size(); ++n) {
-    std::ofstream(path, std::ios::binary) << text.substr(0, n);
+    write_file(path, text.substr(0, n));
     testing::internal::CaptureStderr();
     Model* model = load_model_file(path.c_str());
     const std::string err = testing::internal::GetCapturedStderr();

@@ -1,10 +1,6 @@
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <ostream>
 #include <string>
@@ -12,7 +8,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "tools/predict/test_line.h"
+#include "tests/tool_runner.h"
+#include "tools/common/sample_line.h"
 
 namespace tevra {
 namespace {
@@ -38,7 +35,7 @@ TEST_P(TestLine, ParsesOrRefuses) {
   Sample_buffer buffer = make_sample_buffer();
   double target = -99;
   int count = -1;
-  const bool accepted = parse_test_line(c.line.c_str(), c.line.size(), &buffer, &target, &count);
+  const bool accepted = parse_sample_line(c.line.c_str(), c.line.size(), &buffer, &target, &count);
   EXPECT_EQ(accepted, c.accepted);
   if (accepted && c.accepted) {
     EXPECT_EQ(target, c.target);
@@ -92,7 +89,7 @@ TEST(TestLineBuffer, GrowsAndKeepsRoomForTheTerminator) {
   line += "\n";
   double target;
   int count;
-  ASSERT_TRUE(parse_test_line(line.c_str(), line.size(), &buffer, &target, &count));
+  ASSERT_TRUE(parse_sample_line(line.c_str(), line.size(), &buffer, &target, &count));
   EXPECT_EQ(count, 200);
   EXPECT_GE(buffer.capacity, 201);
   EXPECT_EQ(buffer.nodes[199].index, 200);
@@ -104,55 +101,16 @@ TEST(TestLineBuffer, GrowsAndKeepsRoomForTheTerminator) {
 // ---------------------------------------------------------------------------
 // The program
 
-struct Tool_run {
-  int status;
-  std::string out;
-  std::string err;
-};
-
 class PredictTool : public ::testing::Test {
  protected:
-  // Unique per process, so that tests run in parallel never share a file.
-  std::string path(const std::string& name) {
-    const std::string file = ::testing::TempDir() + "tevra_predict_tool_" + std::to_string(getpid()) + "_" + name;
-    files_.push_back(file);
-    return file;
-  }
-  void TearDown() override {
-    for (const std::string& file : files_) std::remove(file.c_str());
-  }
-
-  static void write(const std::string& file_name, const std::string& text) {
-    std::ofstream out(file_name, std::ios::binary);
-    out << text;
-  }
-  static std::string read(const std::string& file_name) {
-    std::ifstream in(file_name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  static bool exists(const std::string& file_name) { return std::ifstream(file_name).good(); }
-
-  Tool_run run(const std::string& arguments) {
-    const std::string out = path("stdout"), err = path("stderr");
-    const std::string command =
-        std::string(TEVRA_PREDICT_BINARY) + " " + arguments + " >" + out + " 2>" + err;
-    const int status = std::system(command.c_str());
-    return Tool_run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
-  }
-
   // Runs on a test set and a model given as texts; the output file is
-  // path("predictions").
-  Tool_run predict(const std::string& test, const std::string& model) {
-    write(path("test"), test);
-    write(path("model"), model);
-    std::remove(path("predictions").c_str());
-    return run(path("test") + " " + path("model") + " " + path("predictions"));
+  // work_path("predictions").
+  Run_result predict(const std::string& test, const std::string& model) {
+    write_file(work_path("test"), test);
+    write_file(work_path("model"), model);
+    std::remove(work_path("predictions").c_str());
+    return run_predict(work_path("test") + " " + work_path("model") + " " + work_path("predictions"));
   }
-
- private:
-  std::vector<std::string> files_;  // files this test wrote, removed at its end
 };
 
 // Predicts 1 when x1 > -1, else 1000000: the one support vector of class 1
@@ -168,64 +126,64 @@ const char kPrecomputedModel[] =
 
 TEST_F(PredictTool, WrongArgumentCountPrintsUsageAndCreatesNothing) {
   for (const char* arguments : {"a b", "a b c d"}) {
-    std::remove("c");
-    const Tool_run result = run(arguments);
+    std::remove(work_path("c").c_str());
+    const Run_result result = run_predict(arguments);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "usage: tevra-predict test_file model_file output_file\n");
-    EXPECT_FALSE(exists("c"));
+    EXPECT_FALSE(file_exists(work_path("c")));
   }
 }
 
 TEST_F(PredictTool, MissingModelStillLeavesAnEmptyOutputFile) {
-  write(path("test"), "1 1:1\n");
-  std::remove(path("predictions").c_str());
-  const Tool_run result = run(path("test") + " " + path("no-model") + " " + path("predictions"));
+  write_file(work_path("test"), "1 1:1\n");
+  std::remove(work_path("predictions").c_str());
+  const Run_result result = run_predict(work_path("test") + " " + work_path("no-model") + " " + work_path("predictions"));
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "can't open model file " + path("no-model") + "\n");
-  EXPECT_TRUE(exists(path("predictions")));
-  EXPECT_EQ(read(path("predictions")), "");
+  EXPECT_EQ(result.err, "can't open model file " + work_path("no-model") + "\n");
+  EXPECT_TRUE(file_exists(work_path("predictions")));
+  EXPECT_EQ(read_file(work_path("predictions")), "");
 }
 
 TEST_F(PredictTool, MalformedModelPrintsTheLoadersMessageFirst) {
-  const Tool_run result = predict("1 1:1\n", "svm_type nu_svc\n");
+  const Run_result result = predict("1 1:1\n", "svm_type nu_svc\n");
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "unknown svm type.\ncan't open model file " + path("model") + "\n");
+  EXPECT_EQ(result.err, "unknown svm type.\ncan't open model file " + work_path("model") + "\n");
 }
 
 TEST_F(PredictTool, UnopenableFilesAreNamed) {
-  write(path("model"), kTwoClassModel);
-  Tool_run result = run(path("no-test") + " " + path("model") + " " + path("predictions"));
+  write_file(work_path("model"), kTwoClassModel);
+  Run_result result = run_predict(work_path("no-test") + " " + work_path("model") + " " + work_path("predictions"));
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "can't open input file " + path("no-test") + "\n");
-  write(path("test"), "1 1:1\n");
-  result = run(path("test") + " " + path("model") + " /nonexistent-directory/out");
+  EXPECT_EQ(result.err, "can't open input file " + work_path("no-test") + "\n");
+  write_file(work_path("test"), "1 1:1\n");
+  result = run_predict(work_path("test") + " " + work_path("model") + " /nonexistent-directory/out");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "can't open output file /nonexistent-directory/out\n");
 }
 
 TEST_F(PredictTool, ClassificationAccuracyAndLabelsInExponentForm) {
-  const Tool_run result = predict("1 1:0.5\n1000000 1:-3\n1 1:-2\n1\n", kTwoClassModel);
+  const Run_result result = predict("1 1:0.5\n1000000 1:-3\n1 1:-2\n1\n", kTwoClassModel);
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(read(path("predictions")), "1\n1e+06\n1e+06\n1\n");
+  EXPECT_EQ(read_file(work_path("predictions")), "1\n1e+06\n1e+06\n1\n");
   EXPECT_EQ(result.out, "Accuracy = 75% (3/4) (classification)\n");
 }
 
 TEST_F(PredictTool, CarriageReturnLineEndsReadLikeNewlines) {
-  const Tool_run result = predict("1 1:0.5\r\n1000000 1:-3\r\n1\r\n", kTwoClassModel);
+  const Run_result result = predict("1 1:0.5\r\n1000000 1:-3\r\n1\r\n", kTwoClassModel);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "Accuracy = 100% (3/3) (classification)\n");
 }
 
 TEST_F(PredictTool, ExactRegressionHasNoErrorAndFullCorrelation) {
-  const Tool_run result = predict("3 1:2\n5 1:4\n-1 1:-2\n", kRegressionModel);
+  const Run_result result = predict("3 1:2\n5 1:4\n-1 1:-2\n", kRegressionModel);
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(read(path("predictions")), "3\n5\n-1\n");
+  EXPECT_EQ(read_file(work_path("predictions")), "3\n5\n-1\n");
   EXPECT_EQ(result.out,
             "Mean squared error = 0 (regression)\nSquared correlation coefficient = 1 (regression)\n");
 }
 
 TEST_F(PredictTool, EmptyTestFilePrintsTheUndefinedQuotient) {
-  const Tool_run result = predict("", kTwoClassModel);
+  const Run_result result = predict("", kTwoClassModel);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "Accuracy = -nan% (0/0) (classification)\n");
 }
@@ -233,42 +191,42 @@ TEST_F(PredictTool, EmptyTestFilePrintsTheUndefinedQuotient) {
 TEST_F(PredictTool, MalformedLineIsRefusedWithItsNumberAfterEarlierPredictions) {
   for (const char* bad : {"1 3:0.5 2:1\n", "1 0:1 0:2\n", "abc 1:1\n", "1 1:0.5x\n", "\n",
                           "1 1:nan\n"}) {
-    const Tool_run result = predict(std::string("1 1:1\n1000000 1:-5\n") + bad + "1 1:1\n", kTwoClassModel);
+    const Run_result result = predict(std::string("1 1:1\n1000000 1:-5\n") + bad + "1 1:1\n", kTwoClassModel);
     EXPECT_EQ(result.status, 1) << bad;
     EXPECT_EQ(result.err, "Wrong input format at line 3\n") << bad;
-    EXPECT_EQ(read(path("predictions")), "1\n1e+06\n") << bad;
+    EXPECT_EQ(read_file(work_path("predictions")), "1\n1e+06\n") << bad;
   }
 }
 
 TEST_F(PredictTool, NulByteIsRefusedAtItsOwnLine) {
   const char text[] = "1 1:1\n1 1:3\0 2:1\n1 1:2\n";
-  const Tool_run result = predict(std::string(text, sizeof text - 1), kTwoClassModel);
+  const Run_result result = predict(std::string(text, sizeof text - 1), kTwoClassModel);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Wrong input format at line 2\n");
 }
 
 TEST_F(PredictTool, PrecomputedLineMustHoldEverySerialsPosition) {
-  Tool_run result = predict("4 0:1 1:0.5 2:3\n", kPrecomputedModel);
+  Run_result result = predict("4 0:1 1:0.5 2:3\n", kPrecomputedModel);
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(read(path("predictions")), "4\n");
+  EXPECT_EQ(read_file(work_path("predictions")), "4\n");
   result = predict("4 0:1 1:0.5 2:3\n4 0:2 1:0.5\n", kPrecomputedModel);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Wrong input format at line 2\n");
-  EXPECT_EQ(read(path("predictions")), "4\n");
+  EXPECT_EQ(read_file(work_path("predictions")), "4\n");
 }
 
 TEST_F(PredictTool, LongSampleIsPredictedUnchanged) {
   std::string line = "4 1:3";
   for (int i = 2; i <= 100; ++i) line += " " + std::to_string(i) + ":7";
-  const Tool_run result = predict(line + "\n", kRegressionModel);
+  const Run_result result = predict(line + "\n", kRegressionModel);
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(read(path("predictions")), "4\n");
+  EXPECT_EQ(read_file(work_path("predictions")), "4\n");
 }
 
 TEST_F(PredictTool, FailedWriteOfPredictionsIsAnError) {
-  write(path("test"), "1 1:1\n");
-  write(path("model"), kTwoClassModel);
-  const Tool_run result = run(path("test") + " " + path("model") + " /dev/full");
+  write_file(work_path("test"), "1 1:1\n");
+  write_file(work_path("model"), kTwoClassModel);
+  const Run_result result = run_predict(work_path("test") + " " + work_path("model") + " /dev/full");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "can't write output file /dev/full\n");
   EXPECT_EQ(result.out, "");
@@ -276,12 +234,10 @@ TEST_F(PredictTool, FailedWriteOfPredictionsIsAnError) {
 
 TEST_F(PredictTool, PredictsAHeldOutSetFromATrainedModel) {
   const std::string data = TEVRA_TEST_DATA_DIR;
-  const std::string model = path("trained.model");
-  const std::string train =
-      std::string(TEVRA_TRAIN_BINARY) + " " + data + "/breast_cancer.train " + model + " >/dev/null";
-  ASSERT_EQ(std::system(train.c_str()), 0);
-  EXPECT_EQ(read(model).rfind("svm_type c_svc\nkernel_type rbf\ngamma ", 0), 0u);
-  const Tool_run result = run(data + "/breast_cancer.test " + model + " " + path("predictions"));
+  const std::string model = work_path("trained.model");
+  ASSERT_EQ(run_train(data + "/breast_cancer.train " + model).status, 0);
+  EXPECT_EQ(read_file(model).rfind("svm_type c_svc\nkernel_type rbf\ngamma ", 0), 0u);
+  const Run_result result = run_predict(data + "/breast_cancer.test " + model + " " + work_path("predictions"));
   EXPECT_EQ(result.status, 0) << result.err;
   double accuracy = 0;
   int correct = 0, total = 0;
@@ -292,7 +248,7 @@ TEST_F(PredictTool, PredictsAHeldOutSetFromATrainedModel) {
   EXPECT_EQ(total, 169);
   EXPECT_GT(accuracy, 90);
   // One prediction per test line, each a class label of the set.
-  std::istringstream lines(read(path("predictions")));
+  std::istringstream lines(read_file(work_path("predictions")));
   std::string line;
   int count = 0;
   while (std::getline(lines, line)) {

@@ -1,71 +1,18 @@
 // Bad input to the two tools beyond the format rules: each run must end with
 // one clear message and exit status 1, never with a signal.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/tool_runner.h"
 
 namespace tevra {
 namespace {
 
-struct Run_result {
-  bool exited;      // false: ended by a signal
-  int status;       // exit status when exited
-  std::string err;  // standard error
-};
-
-std::string slurp(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string work_dir() {
-  static const std::string dir = [] {
-    const std::string d = testing::TempDir() + "tool_input_hardening_" + std::to_string(getpid());
-    std::system(("mkdir -p '" + d + "'").c_str());
-    return d;
-  }();
-  return dir;
-}
-
-class Work_dir_cleanup : public testing::Environment {
- public:
-  void TearDown() override { std::system(("rm -rf '" + work_dir() + "'").c_str()); }
-};
-const testing::Environment* const cleanup = testing::AddGlobalTestEnvironment(new Work_dir_cleanup);
-
-std::string write_file(const std::string& name, const std::string& bytes) {
-  const std::string path = work_dir() + "/" + name;
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path;
-}
-
 std::string fixture(const std::string& name) {
   return TEVRA_TEST_DATA_DIR "/../hardening/data/" + name;
-}
-
-// Runs a command line in the work directory.
-Run_result run(const std::string& command_line) {
-  const std::string err = work_dir() + "/stderr";
-  const std::string command =
-      "cd '" + work_dir() + "' && " + command_line + " >/dev/null 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  // The shell reports a child killed by signal n as status 128 + n.
-  const bool exited = WIFEXITED(raw) && WEXITSTATUS(raw) < 128;
-  return Run_result{exited, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(err)};
-}
-
-std::string train(const std::string& arguments) {
-  return "'" TEVRA_TRAIN_BINARY "' " + arguments;
 }
 
 struct Refusal_case {
@@ -80,8 +27,8 @@ class TrainingRefusal : public testing::TestWithParam<Refusal_case> {};
 
 TEST_P(TrainingRefusal, EndsWithOneMessageAndStatusOne) {
   const Refusal_case& c = GetParam();
-  write_file("set", c.training_set);
-  const Run_result r = run(train(c.options + " set set.model"));
+  write_work_file("set", c.training_set);
+  const Run_result r = run_in_work_dir(train_command(c.options + " set set.model"));
   ASSERT_TRUE(r.exited) << r.err;
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
@@ -114,8 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Parts of the system still being built are placeholders that abort.
 bool training_is_built() {
   static const bool built = [] {
-    write_file("probe", "1 1:1\n2 1:-1\n");
-    return run(train("probe probe.model")).err.find("not built yet") == std::string::npos;
+    write_work_file("probe", "1 1:1\n2 1:-1\n");
+    return run_in_work_dir(train_command("probe probe.model")).err.find("not built yet") == std::string::npos;
   }();
   return built;
 }
@@ -136,8 +83,8 @@ TEST(TrainingInput, UnallocatableWeightVectorIsRefused) {
   GTEST_SKIP() << "address space limit and AddressSanitizer do not mix";
 #endif
   if (!training_is_built()) GTEST_SKIP() << "training not built yet";
-  write_file("huge", "1 500000000:1\n2 1:1\n");
-  const Run_result r = run("ulimit -v 1048576 && " + train("-t 0 huge huge.model"));
+  write_work_file("huge", "1 500000000:1\n2 1:1\n");
+  const Run_result r = run_in_work_dir("ulimit -v 1048576 && " + train_command("-t 0 huge huge.model"));
   ASSERT_TRUE(r.exited) << r.err;
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Error: not enough memory to train\n");
@@ -145,20 +92,16 @@ TEST(TrainingInput, UnallocatableWeightVectorIsRefused) {
 
 TEST(TrainingInput, ModelFileInMissingDirectoryIsRefused) {
   if (!training_is_built()) GTEST_SKIP() << "training not built yet";
-  const Run_result r = run(train("-t 0 '" TEVRA_TEST_DATA_DIR "/iris.all' no-such-dir/iris.model"));
+  const Run_result r = run_in_work_dir(train_command("-t 0 '" TEVRA_TEST_DATA_DIR "/iris.all' no-such-dir/iris.model"));
   ASSERT_TRUE(r.exited) << r.err;
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "can't save model to file no-such-dir/iris.model\n");
 }
 
-std::string predict(const std::string& arguments) {
-  return "'" TEVRA_PREDICT_BINARY "' " + arguments;
-}
-
 bool prediction_is_built() {
   static const bool built = [] {
-    write_file("probe.test", "1 1:1\n");
-    return run(predict("probe.test '" + fixture("three_class.model") + "' probe.out"))
+    write_work_file("probe.test", "1 1:1\n");
+    return run_in_work_dir(predict_command("probe.test '" + fixture("three_class.model") + "' probe.out"))
                .err.rfind("usage:", 0) != 0;
   }();
   return built;
@@ -178,8 +121,8 @@ class PredictionRefusal : public testing::TestWithParam<Prediction_case> {};
 TEST_P(PredictionRefusal, EndsWithOneMessageAndStatusOne) {
   if (!prediction_is_built()) GTEST_SKIP() << "prediction not built yet";
   const Prediction_case& c = GetParam();
-  write_file("test", c.test_set);
-  const Run_result r = run(predict("test '" + fixture(c.model) + "' " + c.output));
+  write_work_file("test", c.test_set);
+  const Run_result r = run_in_work_dir(predict_command("test '" + fixture(c.model) + "' " + c.output));
   ASSERT_TRUE(r.exited) << r.err;
   EXPECT_EQ(r.status, 1);
   ASSERT_GE(r.err.size(), c.message.size()) << r.err;
@@ -200,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Prediction_case>& info) { return std::string(info.param.name); });
 
 TEST(TrainingInput, MissingTrainingFileIsRefused) {
-  const Run_result r = run(train("no-such-set"));
+  const Run_result r = run_in_work_dir(train_command("no-such-set"));
   ASSERT_TRUE(r.exited);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "can't open input file no-such-set\n");

@@ -1,55 +1,12 @@
 // tevra-train runs that train: where the model goes, and weights of 0.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/tool_runner.h"
 
 namespace tevra {
 namespace {
-
-std::string slurp(const std::string& name) {
-  std::ifstream file(name, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-bool exists(const std::string& name) { return std::ifstream(name).good(); }
-
-// A fresh work directory per process, removed after the last test.
-std::string work_dir() {
-  static const std::string dir = [] {
-    const std::string d = testing::TempDir() + "train_flow_test_" + std::to_string(getpid());
-    std::system(("mkdir -p '" + d + "/data'").c_str());
-    return d;
-  }();
-  return dir;
-}
-
-class Work_dir_cleanup : public testing::Environment {
- public:
-  void TearDown() override { std::system(("rm -rf '" + work_dir() + "'").c_str()); }
-};
-const testing::Environment* const cleanup = testing::AddGlobalTestEnvironment(new Work_dir_cleanup);
-
-struct Run_result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Run_result run_train(const std::string& arguments) {
-  const std::string out = work_dir() + "/stdout", err = work_dir() + "/stderr";
-  const std::string command = "cd '" + work_dir() + "' && '" TEVRA_TRAIN_BINARY "' " +
-                              arguments + " >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  return Run_result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-}
 
 // Two well separated classes and one more, in a file below the work dir.
 const char* const small_set =
@@ -58,7 +15,7 @@ const char* const small_set =
     "3 1:0.5 2:0.5 3:1\n3 1:0.4 2:0.6 3:1\n";
 
 std::string write_data(const std::string& name, const char* bytes) {
-  std::ofstream(work_dir() + "/" + name, std::ios::binary) << bytes;
+  write_work_file(name, bytes);
   return name;
 }
 
@@ -66,17 +23,17 @@ TEST(TrainFlow, ModelGoesToTheCurrentDirectory) {
   write_data("data/small.txt", small_set);
   const Run_result r = run_train("data/small.txt");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(exists(work_dir() + "/small.txt.model"));
-  EXPECT_FALSE(exists(work_dir() + "/data/small.txt.model"));
+  EXPECT_TRUE(file_exists(work_dir() + "/small.txt.model"));
+  EXPECT_FALSE(file_exists(work_dir() + "/data/small.txt.model"));
 }
 
 TEST(TrainFlow, NamedModelFileAndIgnoredExtraArgument) {
   write_data("data/named.txt", small_set);
   const Run_result r = run_train("data/named.txt out.mdl extra");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(exists(work_dir() + "/out.mdl"));
-  EXPECT_FALSE(exists(work_dir() + "/extra"));
-  EXPECT_FALSE(exists(work_dir() + "/named.txt.model"));
+  EXPECT_TRUE(file_exists(work_dir() + "/out.mdl"));
+  EXPECT_FALSE(file_exists(work_dir() + "/extra"));
+  EXPECT_FALSE(file_exists(work_dir() + "/named.txt.model"));
 }
 
 TEST(TrainFlow, CrossValidationWritesNoModel) {
@@ -84,8 +41,8 @@ TEST(TrainFlow, CrossValidationWritesNoModel) {
   const Run_result r = run_train("-v 2 cv.txt cv.model");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Cross Validation Accuracy = "), std::string::npos);
-  EXPECT_FALSE(exists(work_dir() + "/cv.model"));
-  EXPECT_FALSE(exists(work_dir() + "/cv.txt.model"));
+  EXPECT_FALSE(file_exists(work_dir() + "/cv.model"));
+  EXPECT_FALSE(file_exists(work_dir() + "/cv.txt.model"));
 }
 
 TEST(TrainFlow, CrLfFileTrainsTheSameModelAsLfFile) {
@@ -96,9 +53,9 @@ TEST(TrainFlow, CrLfFileTrainsTheSameModelAsLfFile) {
   write_data("crlf.txt", crlf.c_str());
   ASSERT_EQ(run_train("lf.txt lf.model").status, 0);
   ASSERT_EQ(run_train("crlf.txt crlf.model").status, 0);
-  const std::string model = slurp(work_dir() + "/lf.model");
+  const std::string model = read_file(work_dir() + "/lf.model");
   ASSERT_FALSE(model.empty());
-  EXPECT_EQ(slurp(work_dir() + "/crlf.model"), model);
+  EXPECT_EQ(read_file(work_dir() + "/crlf.model"), model);
 }
 
 TEST(TrainFlow, UnsavableModelFile) {
@@ -125,11 +82,11 @@ TEST_P(ZeroWeight, FiniteModelOrClearError) {
   if (GetParam().refused) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("Error: weight gives a class cost of 0", 0), 0u) << r.err;
-    EXPECT_FALSE(exists(work_dir() + "/" + model));
+    EXPECT_FALSE(file_exists(work_dir() + "/" + model));
     return;
   }
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string text = slurp(work_dir() + "/" + model);
+  const std::string text = read_file(work_dir() + "/" + model);
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.find("nan"), std::string::npos) << text;
   EXPECT_EQ(text.find("inf"), std::string::npos) << text;

@@ -1,62 +1,14 @@
 // The entry sequence of tevra-train, run as a separate process.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/tool_runner.h"
 
 namespace tevra {
 namespace {
-
-struct Run_result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const std::string& name) {
-  std::ifstream file(name, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string work_dir() {
-  static const std::string dir = [] {
-    // ctest runs every test as its own process, several at once.
-    const std::string d = testing::TempDir() + "train_main_test_" + std::to_string(getpid());
-    std::system(("mkdir -p '" + d + "'").c_str());
-    return d;
-  }();
-  return dir;
-}
-
-std::string write_file(const std::string& name, const std::string& bytes) {
-  const std::string path = work_dir() + "/" + name;
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path;
-}
-
-// Runs tevra-train in the work directory with the given argument text.
-Run_result run_train(const std::string& arguments) {
-  const std::string out = work_dir() + "/stdout", err = work_dir() + "/stderr";
-  const std::string command = "cd '" + work_dir() + "' && '" TEVRA_TRAIN_BINARY "' " +
-                              arguments + " >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  return Run_result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-}
-
-// Removes the work directory after the last test.
-class Work_dir_cleanup : public testing::Environment {
- public:
-  void TearDown() override { std::system(("rm -rf '" + work_dir() + "'").c_str()); }
-};
-const testing::Environment* const cleanup = testing::AddGlobalTestEnvironment(new Work_dir_cleanup);
 
 const std::string iris = "'" TEVRA_TEST_DATA_DIR "/iris.all'";
 
@@ -88,7 +40,7 @@ class TrainMainFailures : public testing::TestWithParam<Failure_case> {};
 TEST_P(TrainMainFailures, OneMessageAndStatusOne) {
   std::string arguments = GetParam().arguments;
   if (GetParam().file_bytes != nullptr)
-    arguments += " '" + write_file("train.txt", GetParam().file_bytes) + "'";
+    arguments += " '" + write_work_file("train.txt", GetParam().file_bytes) + "'";
   const Run_result r = run_train(arguments);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, GetParam().err);
@@ -136,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TrainMain, NoModelFileAfterAFailure) {
   const std::string model = work_dir() + "/empty2.txt.model";
   std::remove(model.c_str());
-  EXPECT_EQ(run_train("'" + write_file("empty2.txt", "") + "'").status, 1);
+  EXPECT_EQ(run_train("'" + write_work_file("empty2.txt", "") + "'").status, 1);
   EXPECT_FALSE(std::ifstream(model).good());
 }
 

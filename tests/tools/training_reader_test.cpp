@@ -1,7 +1,5 @@
 #include "tools/train/training_reader.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -9,19 +7,14 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/tool_runner.h"
 
 namespace tevra {
 namespace {
 
 std::string write_temp_file(const std::string& bytes) {
   static int serial = 0;
-  // ctest runs every test as its own process, several at once.
-  const std::string name = testing::TempDir() + "training_reader_test_" +
-                           std::to_string(getpid()) + "_" + std::to_string(serial++) + ".txt";
-  std::FILE* file = std::fopen(name.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-  return name;
+  return write_work_file("training_reader_" + std::to_string(serial++) + ".txt", bytes);
 }
 
 // One line per sample: "label|index:value index:value".
@@ -237,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
         precomputed_rows("SerialBelowOneAfterTruncation", "1 0:0.9 1:1\n", out_of_range),
         precomputed_rows("SerialAboveMaxIndex", "1 0:1 1:1 2:1\n1 0:3 1:1 2:1\n", out_of_range),
         precomputed_rows("SerialHuge", "1 0:1e300 1:1\n", out_of_range),
-        // the spec'd messages win over the row-shape check, as before
+        // the format messages win over the row-shape check, as before
         precomputed_rows("FirstColumnBeforeGap", "1 0:1 2:1\n1 1:1\n", first_column),
         precomputed_rows("Gap", "1 0:1 1:1 2:1\n1 0:2 2:1\n",
                          "^Wrong input format at line 2: precomputed kernel values must be at "

@@ -11,7 +11,7 @@
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
 #include "tools/predict/required_entries.h"
-#include "tools/predict/test_line.h"
+#include "tools/common/sample_line.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     ++line_number;
     double y;
     int entry_count;
-    if (!parse_test_line(line, line_length, &sample, &y, &entry_count) ||
+    if (!parse_sample_line(line, line_length, &sample, &y, &entry_count) ||
         entry_count < required_entries) {
       std::fflush(output);
       report_input_error(line_number);

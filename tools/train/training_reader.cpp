@@ -1,16 +1,13 @@
 // Two-pass reader of the sparse training format: the first pass counts
 // samples and nodes, the second parses every line into one node store.
 //
-// Beyond the plain format rules it refuses what would silently corrupt a
-// run: values and labels that are not finite, class labels beyond the int
-// range, indices beyond the int range, lines holding a NUL byte, an index
-// whose value is missing ("3:" at the end of a line), and precomputed kernel
-// rows whose entries are not at positions 1, 2, ... (the kernel looks its
-// values up by position).
+// Lines are parsed by the same routine as the prediction tool's test lines
+// (sample_line.h), which refuses what would silently corrupt a run. Beyond
+// it this reader refuses class labels beyond the int range and precomputed
+// kernel rows whose entries are not at positions 1, 2, ... (the kernel looks
+// its values up by position).
 #include "tools/train/training_reader.h"
 
-#include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +15,7 @@
 #include <cstring>
 
 #include "tools/common/line_reader.h"
+#include "tools/common/sample_line.h"
 
 namespace tevra {
 
@@ -26,14 +24,6 @@ namespace {
 [[noreturn]] void fail(const char* message) {
   std::fputs(message, stderr);
   std::exit(1);
-}
-
-// Real number filling the whole token; false when the token is not one.
-bool read_label(const char* token, double* label) {
-  char* end;
-  errno = 0;
-  *label = std::strtod(token, &end);
-  return end != token && *end == '\0' && errno != ERANGE && std::isfinite(*label);
 }
 
 // Whether a class label survives truncation to int.
@@ -52,69 +42,6 @@ long count_nodes(char* line) {
     ++count;
   }
   return count;
-}
-
-// Parses the line of sample number line_number (1-based) into nodes
-// starting at nodes; returns the line's last index (-1 when it
-// has no entry). `room` is the number of nodes left for this line's entries.
-int parse_sample(char* line, int line_number, bool integer_label, double* label,
-                 Node* nodes, long room, long* stored) {
-  char* const line_end = line + line_length;
-  if (line_has_nul()) report_input_error(line_number);
-
-  char* label_token = std::strtok(line, " \t\n");
-  if (label_token == nullptr) report_input_error(line_number);
-  if (!read_label(label_token, label)) report_input_error(line_number);
-  if (integer_label && !fits_int_after_truncation(*label)) report_input_error(line_number);
-
-  // Scan position: just after the separator that ended the previous token.
-  char* position = label_token + std::strlen(label_token);
-  if (position < line_end) ++position;
-
-  int last_index = -1;
-  long count = 0;
-  for (;;) {
-    // The index text runs to the next colon; without one, the rest of the
-    // line is a last word that is ignored.
-    char* const colon = static_cast<char*>(std::memchr(position, ':', line_end - position));
-    if (colon == nullptr) break;
-    char* const index_token = position;
-    *colon = '\0';
-    // The value text: the next blank-separated token after the colon. A
-    // colon with nothing after it ("3:" ending the line) is an incomplete
-    // entry.
-    char* value_token = colon + 1;
-    while (value_token < line_end && (*value_token == ' ' || *value_token == '\t')) ++value_token;
-    if (value_token == line_end) report_input_error(line_number);
-    char* value_end = value_token;
-    while (value_end < line_end && *value_end != ' ' && *value_end != '\t') ++value_end;
-    *value_end = '\0';
-    position = value_end < line_end ? value_end + 1 : line_end;
-
-    char* end;
-    errno = 0;
-    const long index = std::strtol(index_token, &end, 10);
-    if (end == index_token || errno == ERANGE || *end != '\0' || index <= last_index ||
-        index > INT_MAX)
-      report_input_error(line_number);
-    last_index = static_cast<int>(index);
-
-    errno = 0;
-    const double value = std::strtod(value_token, &end);
-    if (end == value_token || errno == ERANGE ||
-        (*end != '\0' && !std::isspace(static_cast<unsigned char>(*end))) ||
-        !std::isfinite(value))
-      report_input_error(line_number);
-
-    // The counting pass sized the store; a file changed in between must
-    // not make the parse write past it.
-    if (count >= room) report_input_error(line_number);
-    nodes[count].index = last_index;
-    nodes[count].value = value;
-    ++count;
-  }
-  *stored = count;
-  return last_index;
 }
 
 // Entries of a precomputed row must sit at positions 0, 1, 2, ... and reach
@@ -173,23 +100,30 @@ void read_training_set(const char* file_name, Parameter* param, Problem* problem
   *node_store = store;
 
   const bool integer_label = param->svm_type != epsilon_svr;
+  // Every line is parsed here first, then copied into the store.
+  Sample_buffer sample = make_sample_buffer();
   int max_index = 0;
   long next = 0;
   for (int i = 0; i < problem->sample_count; ++i) {
     line = read_line(file);
     // The file changed after counting: never write past the store.
     if (line == nullptr || next >= node_count) report_input_error(i + 1);
+    int entry_count;
+    if (!parse_sample_line(line, line_length, &sample, &problem->labels[i], &entry_count))
+      report_input_error(i + 1);
+    if (integer_label && !fits_int_after_truncation(problem->labels[i])) report_input_error(i + 1);
+    // The counting pass sized the store; leave room for the terminator.
+    if (entry_count > node_count - next - 1) report_input_error(i + 1);
     problem->samples[i] = store + next;
-    long stored = 0;
-    // Leave room for the terminator.
-    const int last_index = parse_sample(line, i + 1, integer_label, &problem->labels[i],
-                                        store + next, node_count - next - 1, &stored);
-    next += stored;
-    if (last_index > max_index) max_index = last_index;
+    std::memcpy(store + next, sample.nodes, sizeof(Node) * entry_count);
+    next += entry_count;
+    if (entry_count > 0 && sample.nodes[entry_count - 1].index > max_index)
+      max_index = sample.nodes[entry_count - 1].index;
     store[next].index = -1;
     store[next].value = 0;
     ++next;
   }
+  release_sample_buffer(&sample);
   problem->max_index = max_index;
 
   if (param->gamma == 0 && max_index > 0) param->gamma = 1.0 / max_index;

@@ -1,11 +1,7 @@
-// Test lines follow the training set's line rules: a label, then index:value
-// entries with strictly increasing indices from 0 up. Beyond those rules a
-// line is refused when it holds a NUL byte, a label or value that is not a
-// finite number or converts out of range, an index outside the int range,
-// or an entry whose value is missing after its colon; a carriage return
-// before the newline is white space, so files with CRLF line ends read as
-// with LF.
-#include "tools/predict/test_line.h"
+// Every index text runs from the end of the previous token to the next
+// colon, so an empty one (":0.5", "1:1 :2") is refused instead of being
+// skipped over, which would silently drop or shift an entry.
+#include "tools/common/sample_line.h"
 
 #include <cctype>
 #include <cerrno>
@@ -18,8 +14,16 @@ namespace tevra {
 
 namespace {
 
-bool is_label_delimiter(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 bool is_value_delimiter(char c) { return c == ' ' || c == '\t'; }
+
+// A carriage return right before the line end, left over from a CR LF file
+// handed over without read_line's clean-up.
+bool is_final_carriage_return(const char* p) {
+  return p[0] == '\r' && (p[1] == '\0' || (p[1] == '\n' && p[2] == '\0'));
+}
+
+bool ends_label(const char* p) { return is_blank(*p) || is_final_carriage_return(p); }
 
 }  // namespace
 
@@ -36,20 +40,20 @@ void release_sample_buffer(Sample_buffer* buffer) {
   buffer->capacity = 0;
 }
 
-bool parse_test_line(const char* line, std::size_t length, Sample_buffer* buffer, double* target,
-                     int* entry_count) {
+bool parse_sample_line(const char* line, std::size_t length, Sample_buffer* buffer, double* label,
+                       int* entry_count) {
   if (std::strlen(line) != length) return false;  // a NUL byte would hide the rest
 
   // The label: the first token.
   const char* p = line;
-  while (*p != '\0' && is_label_delimiter(*p)) ++p;
+  while (*p != '\0' && ends_label(p)) ++p;
   if (*p == '\0') return false;
   const char* q = p;
-  while (*q != '\0' && !is_label_delimiter(*q)) ++q;
+  while (*q != '\0' && !ends_label(q)) ++q;
   char* end;
   errno = 0;
-  const double label = std::strtod(p, &end);
-  if (end != q || errno == ERANGE || !std::isfinite(label)) return false;
+  const double target = std::strtod(p, &end);
+  if (end != q || errno == ERANGE || !std::isfinite(target)) return false;
   const char* cursor = *q != '\0' ? q + 1 : q;
 
   int i = 0;
@@ -62,7 +66,6 @@ bool parse_test_line(const char* line, std::size_t length, Sample_buffer* buffer
     }
     // Index text: up to the next colon. Without a colon the entries are
     // complete and a trailing word is ignored.
-    while (*cursor == ':') ++cursor;
     const char* index_text = cursor;
     const char* colon = std::strchr(index_text, ':');
     if (colon == nullptr) break;
@@ -92,7 +95,7 @@ bool parse_test_line(const char* line, std::size_t length, Sample_buffer* buffer
   }
   buffer->nodes[i].index = -1;
   buffer->nodes[i].value = 0;
-  *target = label;
+  *label = target;
   *entry_count = i;
   return true;
 }
