@@ -108,6 +108,10 @@ class Solver_B {
   // stop; otherwise *count positions of working_set form the next
   // sub-problem.
   bool next_working_set(int* count);
+  // Called after next_working_set by the loops of Solver_B and
+  // Solver_B_linear: true when the run can only repeat itself (see the
+  // definition), which ends it like a repeated working set does.
+  bool stalled();
   // With sub_matrix filled for count variables and sub_alpha, sub_linear
   // holding alpha and gradient of the working set: subtracts M*alpha_B from
   // sub_linear in the order pairs are visited, then solves the box
@@ -146,6 +150,17 @@ class Solver_B {
   int period = 0;      // passes between shrinking steps
   int counter = 0;     // counts down to the next shrinking step
   int iterations = 0;  // sub-problems solved so far
+
+  // --- State of the previous pass, for stalled() (period 0 only) ---
+  bool stall_snapshot = false;  // the fields below hold a pass
+  std::vector<double> stall_alpha;
+  std::vector<double> stall_gradient;
+  std::vector<double> stall_bound_gradient;
+  std::vector<int> stall_positions;
+  std::vector<int> stall_working_set;
+  int stall_active_count = 0;
+  bool stall_reactivated = false;
+  double stall_shift = 0;
 
   // --- Sub-problem of the working set (sized for qpsize) ---
   std::vector<double> sub_alpha;   // alpha_B: start, then solution

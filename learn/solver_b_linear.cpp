@@ -62,7 +62,7 @@ int Solver_B_linear::optimize(int l, Node* const* sample_list, const double* b,
   start_schedule();
   int count = 0;
   double* M = sub_matrix.data();
-  while (next_working_set(&count)) {
+  while (next_working_set(&count) && !stalled()) {
     const int* B = working_set.data();
     for (int k = 0; k < count; ++k) {
       const int i = B[k];

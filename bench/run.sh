@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Benchmarks tevra against svm-train (libsvm-tools) and liblinear-train
+# (liblinear-tools) on public data sets from Debian packages and writes a
+# markdown table.
+#
+#   bench/run.sh            default run: a few minutes; table in bench/results.md
+#   bench/run.sh --full     Fashion-MNIST with 12000 training images, 5 runs;
+#                           table in bench/results-full.md (hours: kbb and spoc
+#                           on 12000 images take long)
+#   options: --runs N, --only SUBSTRING (cases whose name or data set match)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+full=0
+runs=""
+only=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --full) full=1 ;;
+    --runs) runs="$2"; shift ;;
+    --only) only="$2"; shift ;;
+    *) echo "usage: bench/run.sh [--full] [--runs N] [--only SUBSTRING]" >&2; exit 1 ;;
+  esac
+  shift
+done
+
+if [ "$full" = 1 ]; then
+  fashion_train=12000; runs=${runs:-5}; out=bench/results-full.md; title="full run"
+else
+  fashion_train=1500; runs=${runs:-3}; out=bench/results.md; title="default run"
+fi
+
+sudo_cmd=""
+if [ "$(id -u)" != 0 ]; then sudo_cmd="sudo"; fi
+need=()
+command -v svm-train >/dev/null || need+=(libsvm-tools)
+command -v liblinear-train >/dev/null || need+=(liblinear-tools)
+/usr/bin/python3 -c "import sklearn" 2>/dev/null || need+=(python3-sklearn)
+[ -d /usr/share/datasets/fashion-mnist ] || need+=(dataset-fashion-mnist)
+[ -x /usr/bin/time ] || need+=(time)
+if [ ${#need[@]} -gt 0 ]; then
+  $sudo_cmd apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q "${need[@]}"
+fi
+
+build=build-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTEVRA_BUILD_TESTS=OFF \
+  -DTEVRA_BUILD_MEX=OFF -DTEVRA_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 >/dev/null
+
+data=bench/data
+stamp="$data/.prepared-$fashion_train"
+if [ ! -f "$stamp" ]; then
+  mkdir -p "$data"
+  /usr/bin/python3 bench/prepare_data.py "$data" --fashion-train "$fashion_train" --fashion-test 2000
+  touch "$stamp"
+fi
+
+/usr/bin/python3 bench/compare.py --bin "$root/$build" --data "$root/$data" --out "$out" \
+  --runs "$runs" --fashion "fashion$fashion_train" --only "$only" --title "$title"
+echo "table: $out"
