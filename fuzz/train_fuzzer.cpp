@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <string>
@@ -102,6 +103,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     param.weights[k] = factor;
   }
   context.fold_count = in.ConsumeBool() ? in.ConsumeIntegralInRange(2, 6) : 0;
+  if (std::getenv("TEVRA_FUZZ_SHOW_OPTIONS") != nullptr) {
+    // For turning a finding into a tevra-train command line.
+    std::fprintf(stderr,
+                 "-s %d -t %d -d %d -g %.17g -r %.17g -c %.17g -e %.17g -p %.17g -m %.17g -h %d "
+                 "-q %d -b %.17g -i %.17g folds %d",
+                 param.svm_type, param.kernel_type, param.degree, param.gamma, param.coef0, param.C,
+                 param.eps, param.p, param.cache_size, param.shrinking, param.qpsize, param.Cbegin,
+                 param.Cstep, context.fold_count);
+    for (int k = 0; k < param.weight_count; ++k)
+      std::fprintf(stderr, " -w%d %.17g", param.weight_labels[k], param.weights[k]);
+    std::fputc('\n', stderr);
+  }
   const std::vector<std::uint8_t> file = in.ConsumeRemainingBytes<std::uint8_t>();
   tevra_fuzz::write_file(path, file.data(), file.size());
   // Training starts only from a set the reader accepted; an exit() of the

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
+#include "learn/box_solver_state.h"
 #include "learn/box_subproblem.h"
 #include "tools/common/progress.h"
 
@@ -30,12 +32,16 @@ double Solver_B::bound_of(int i) const { return signs[i] > 0 ? C_pos : C_neg; }
 void Solver_B::swap_variables(int i, int j) {
   q_matrix->swap_entries(i, j);
   std::swap(signs[i], signs[j]);
+  swap_shared_entries(i, j);
+  std::swap(linear_term[i], linear_term[j]);
+  std::swap(bound_gradient[i], bound_gradient[j]);
+}
+
+void Solver_B::swap_shared_entries(int i, int j) {
   std::swap(gradient[i], gradient[j]);
   std::swap(bound_state[i], bound_state[j]);
   std::swap(alpha[i], alpha[j]);
-  std::swap(linear_term[i], linear_term[j]);
   std::swap(position_map[i], position_map[j]);
-  std::swap(bound_gradient[i], bound_gradient[j]);
 }
 
 // Exact because every inactive variable is at a bound: those at the upper
@@ -103,6 +109,7 @@ void Solver_B::start_schedule() {
   counter = period + 1;
   std::fill(previous_working_set.begin(), previous_working_set.end(), -1);
   iterations = 0;
+  stall_snapshot = false;
 }
 
 bool Solver_B::next_working_set(int* count) {
@@ -135,6 +142,44 @@ bool Solver_B::next_working_set(int* count) {
   ++iterations;
   *count = selection.count;
   return true;
+}
+
+namespace {
+
+// Equal to the last bit (NaN included).
+template <typename T>
+bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), sizeof(T) * a.size()) == 0);
+}
+
+}  // namespace
+
+// With period 0 the counter never returns to 0 after the first pass, so no
+// shrinking step and no working-set comparison can end a run whose
+// sub-problems no longer move any variable (at extreme costs the solutions
+// drown in rounding). Every pass is then a function of the variables, the
+// gradients, the positions and active set, and the sub-problem solver's
+// shift: a pass that finds them exactly as the previous pass found them,
+// with the same selection, is followed by that same pass forever. Such a run
+// stops here; a run that ends by itself never meets this.
+bool Solver_B::stalled() {
+  if (period != 0) return false;
+  const double shift = box_solver_state().cholesky_shift;
+  if (stall_snapshot && active_count == stall_active_count && reactivated == stall_reactivated &&
+      std::memcmp(&shift, &stall_shift, sizeof shift) == 0 && same_bits(alpha, stall_alpha) &&
+      same_bits(gradient, stall_gradient) && same_bits(bound_gradient, stall_bound_gradient) &&
+      position_map == stall_positions && working_set == stall_working_set)
+    return true;
+  stall_snapshot = true;
+  stall_alpha = alpha;
+  stall_gradient = gradient;
+  stall_bound_gradient = bound_gradient;
+  stall_positions = position_map;
+  stall_working_set = working_set;
+  stall_active_count = active_count;
+  stall_reactivated = reactivated;
+  stall_shift = shift;
+  return false;
 }
 
 void Solver_B::solve_subproblem(int count, double tolerance) {
@@ -181,6 +226,12 @@ void Solver_B::release_run() {
   release(columns);
   release(list_value);
   release(list_position);
+  release(stall_alpha);
+  release(stall_gradient);
+  release(stall_bound_gradient);
+  release(stall_positions);
+  release(stall_working_set);
+  stall_snapshot = false;
 }
 
 void Solver_B::optimize(int l, Kernel& matrix, double* b, const signed char* sign, double* start,
@@ -210,7 +261,7 @@ void Solver_B::optimize(int l, Kernel& matrix, double* b, const signed char* sig
   start_schedule();
   int count = 0;
   double* M = sub_matrix.data();
-  while (next_working_set(&count)) {
+  while (next_working_set(&count) && !stalled()) {
     const int* B = working_set.data();
     for (int k = 0; k < count; ++k) columns[k] = q_matrix->get_column(B[k], active_count);
 

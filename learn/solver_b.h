@@ -108,11 +108,19 @@ class Solver_B {
   // stop; otherwise *count positions of working_set form the next
   // sub-problem.
   bool next_working_set(int* count);
+  // Called after next_working_set by the loops of Solver_B and
+  // Solver_B_linear: true when the run can only repeat itself (see the
+  // definition), which ends it like a repeated working set does.
+  bool stalled();
   // With sub_matrix filled for count variables and sub_alpha, sub_linear
   // holding alpha and gradient of the working set: subtracts M*alpha_B from
   // sub_linear in the order pairs are visited, then solves the box
   // sub-problem in place of sub_alpha with the given tolerance.
   void solve_subproblem(int count, double tolerance);
+  // Exchanges entries i and j of the arrays every solver keeps per
+  // position: gradient, bound_state, alpha and position_map. Each
+  // swap_variables adds the arrays of its own.
+  void swap_shared_entries(int i, int j);
   // caller_alpha[position_map[p]] = alpha[p] for every p.
   void write_back_alpha(double* caller_alpha) const;
   // Releases every array that allocate_run created.
@@ -142,6 +150,17 @@ class Solver_B {
   int period = 0;      // passes between shrinking steps
   int counter = 0;     // counts down to the next shrinking step
   int iterations = 0;  // sub-problems solved so far
+
+  // --- State of the previous pass, for stalled() (period 0 only) ---
+  bool stall_snapshot = false;  // the fields below hold a pass
+  std::vector<double> stall_alpha;
+  std::vector<double> stall_gradient;
+  std::vector<double> stall_bound_gradient;
+  std::vector<int> stall_positions;
+  std::vector<int> stall_working_set;
+  int stall_active_count = 0;
+  bool stall_reactivated = false;
+  double stall_shift = 0;
 
   // --- Sub-problem of the working set (sized for qpsize) ---
   std::vector<double> sub_alpha;   // alpha_B: start, then solution

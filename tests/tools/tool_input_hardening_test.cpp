@@ -142,6 +142,36 @@ INSTANTIATE_TEST_SUITE_P(
                         "spoc_l2_precomputed.model", "out", "Wrong input format at line 2\n"}),
     [](const testing::TestParamInfo<Prediction_case>& info) { return std::string(info.param.name); });
 
+struct Completion_case {
+  const char* name;
+  std::string options;
+};
+void PrintTo(const Completion_case& c, std::ostream* os) { *os << c.name; }
+
+class TrainingCompletes : public testing::TestWithParam<Completion_case> {};
+
+// The pair of classes -1 and 2 has two samples, fewer than half the working
+// set, so the solver's shrinking period is 0; at a class cost of 1e20 or
+// more its sub-problems stop moving any variable, which used to repeat the
+// same pass forever.
+TEST_P(TrainingCompletes, EndsWithStatusZero) {
+  if (!training_is_built()) GTEST_SKIP() << "training not built yet";
+  const Run_result r =
+      run_in_work_dir(train_command(GetParam().options + " '" + fixture("stalled_pair.train") +
+                                    "' stalled.model"));
+  ASSERT_TRUE(r.exited) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TrainingCompletes,
+    testing::Values(Completion_case{"LinearSeededHugeWeight", "-t 0 -h 0 -q 5 -b 0.1 -i 10 -w-1 1e300"},
+                    Completion_case{"LinearSeededLargeWeight", "-t 0 -h 0 -q 5 -b 0.1 -i 10 -w-1 1e20"},
+                    Completion_case{"LinearHugeWeight", "-t 0 -w-1 1e300"},
+                    Completion_case{"RbfHugeWeight", "-t 2 -h 0 -w-1 1e300"},
+                    Completion_case{"RegressionHugeCost", "-s 3 -t 0 -c 1e300"}),
+    [](const testing::TestParamInfo<Completion_case>& info) { return std::string(info.param.name); });
+
 TEST(TrainingInput, MissingTrainingFileIsRefused) {
   const Run_result r = run_in_work_dir(train_command("no-such-set"));
   ASSERT_TRUE(r.exited);
