@@ -32,12 +32,16 @@ double Solver_B::bound_of(int i) const { return signs[i] > 0 ? C_pos : C_neg; }
 void Solver_B::swap_variables(int i, int j) {
   q_matrix->swap_entries(i, j);
   std::swap(signs[i], signs[j]);
+  swap_shared_entries(i, j);
+  std::swap(linear_term[i], linear_term[j]);
+  std::swap(bound_gradient[i], bound_gradient[j]);
+}
+
+void Solver_B::swap_shared_entries(int i, int j) {
   std::swap(gradient[i], gradient[j]);
   std::swap(bound_state[i], bound_state[j]);
   std::swap(alpha[i], alpha[j]);
-  std::swap(linear_term[i], linear_term[j]);
   std::swap(position_map[i], position_map[j]);
-  std::swap(bound_gradient[i], bound_gradient[j]);
 }
 
 // Exact because every inactive variable is at a bound: those at the upper

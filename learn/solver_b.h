@@ -117,6 +117,10 @@ class Solver_B {
   // sub_linear in the order pairs are visited, then solves the box
   // sub-problem in place of sub_alpha with the given tolerance.
   void solve_subproblem(int count, double tolerance);
+  // Exchanges entries i and j of the arrays every solver keeps per
+  // position: gradient, bound_state, alpha and position_map. Each
+  // swap_variables adds the arrays of its own.
+  void swap_shared_entries(int i, int j);
   // caller_alpha[position_map[p]] = alpha[p] for every p.
   void write_back_alpha(double* caller_alpha) const;
   // Releases every array that allocate_run created.

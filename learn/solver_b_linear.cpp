@@ -24,11 +24,8 @@ double Solver_B_linear::gradient_from_w(int t) const {
 
 void Solver_B_linear::swap_variables(int i, int j) {
   std::swap(signs[i], signs[j]);
-  std::swap(gradient[i], gradient[j]);
-  std::swap(bound_state[i], bound_state[j]);
-  std::swap(alpha[i], alpha[j]);
+  swap_shared_entries(i, j);
   std::swap(linear_term[i], linear_term[j]);
-  std::swap(position_map[i], position_map[j]);
   std::swap(samples[i], samples[j]);
 }
 

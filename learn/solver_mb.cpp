@@ -17,10 +17,7 @@ void Solver_MB::swap_variables(int i, int j) {
   // The Q matrix is addressed by sample, so it does not move.
   std::swap(own_class[i], own_class[j]);
   std::swap(other_class[i], other_class[j]);
-  std::swap(gradient[i], gradient[j]);
-  std::swap(bound_state[i], bound_state[j]);
-  std::swap(alpha[i], alpha[j]);
-  std::swap(position_map[i], position_map[j]);
+  swap_shared_entries(i, j);
   std::swap(sample_of[i], sample_of[j]);
   std::swap(bound_gradient[i], bound_gradient[j]);
 }
