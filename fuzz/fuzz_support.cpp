@@ -1,10 +1,13 @@
 #include "fuzz/fuzz_support.h"
 
+#include <sanitizer/allocator_interface.h>
+#include <sanitizer/lsan_interface.h>
 #include <unistd.h>
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_set>
 #include <vector>
 
 extern "C" {
@@ -19,6 +22,26 @@ bool exit_armed = false;        // inside run_catching_exit
 std::jmp_buf exit_jump;         // where an exit() of the body returns to
 int exit_status = 0;
 std::vector<std::FILE*> open_files;  // opened by the body and still open
+
+// Blocks the body allocated and has not freed. After an exit() they are
+// what the ending process would still hold (locals of the code that
+// exited), not leaks; after a normal return nothing is ignored.
+std::unordered_set<const volatile void*>* live_blocks = nullptr;
+bool tracking = false;
+
+void on_malloc(const volatile void* block, std::size_t) {
+  if (!tracking) return;
+  tracking = false;  // the set allocates too
+  live_blocks->insert(block);
+  tracking = true;
+}
+
+void on_free(const volatile void* block) {
+  if (!tracking) return;
+  tracking = false;
+  live_blocks->erase(block);
+  tracking = true;
+}
 
 }  // namespace
 
@@ -69,14 +92,24 @@ void write_file(const std::string& path, const std::uint8_t* data, std::size_t s
 
 int run_catching_exit(void (*body)(void*), void* context) {
   open_files.reserve(8);
+  if (live_blocks == nullptr) {
+    live_blocks = new std::unordered_set<const volatile void*>;
+    __sanitizer_install_malloc_and_free_hooks(on_malloc, on_free);
+  }
+  live_blocks->clear();
   exit_armed = true;
+  tracking = true;
   int status = -1;
   if (setjmp(exit_jump) == 0) {
     body(context);
   } else {
     status = exit_status;
   }
+  tracking = false;
   exit_armed = false;
+  if (status != -1) {
+    for (const volatile void* block : *live_blocks) __lsan_ignore_object(const_cast<const void*>(block));
+  }
   // The process would have ended: what it left open is not a leak of the
   // code under test, but would pile up here.
   while (!open_files.empty()) {
