@@ -225,7 +225,7 @@ void Solver_MB::optimize(int l, Kernel& q, double b, double* caller_alpha,
   start_schedule();
 
   int count = 0;
-  while (next_working_set(&count)) solve_working_set(count);
+  while (next_working_set(&count) && !stalled()) solve_working_set(count);
 
   // Inactive entries are used as they stand, without a refresh.
   double sum = 0;
