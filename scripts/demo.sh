@@ -8,5 +8,5 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build build -j"$(nproc)" --target tevra-train tevra-predict > /dev/null
 mkdir -p build/demo
 cd build/demo
-../tevra-train -c 4 ../../examples/breast_cancer.train breast_cancer.model
-../tevra-predict ../../examples/breast_cancer.test breast_cancer.model breast_cancer.predictions
+../tools/train/tevra-train -c 4 ../../examples/breast_cancer.train breast_cancer.model
+../tools/predict/tevra-predict ../../examples/breast_cancer.test breast_cancer.model breast_cancer.predictions
