@@ -43,57 +43,29 @@ check() {
   cat "$work/$name.vg" "$work/$name.err" 2> /dev/null | head -n 60 | sed 's/^/        /' || true
 }
 
-# Parts of the system still being built are placeholders that abort; their
-# runs wait until they land.
-built() { ! grep -q "not built yet" "$root/$1" 2> /dev/null; }
-skip() { echo "skipped $1 (not built yet)"; }
-
 # A small three-class set (iris) and a regression view of the same file.
 head -n 150 "$data/iris.all" > "$work/iris"
 cd "$work"
 
-if built learn/train_model.cpp; then
-  check 0 train-c_svc-rbf "$train_tool" -s 0 iris c_svc.model
-  check 0 train-c_svc-linear "$train_tool" -s 0 -t 0 -c 4 iris c_svc_linear.model
-  check 0 train-epsilon_svr-rbf "$train_tool" -s 3 iris epsilon_svr.model
-  check 0 train-epsilon_svr-linear "$train_tool" -s 3 -t 0 -c 4 iris epsilon_svr_linear.model
-  if built learn/train_single_multiclass.cpp; then
-    check 0 train-kbb-polynomial "$train_tool" -s 1 -t 1 iris kbb.model
-  else
-    skip train-kbb
-  fi
-  if built learn/train_crammer_singer.cpp; then
-    check 0 train-spoc-rbf "$train_tool" -s 2 iris spoc.model
-    check 0 train-spoc_l2-sigmoid "$train_tool" -s 4 -t 3 -g 0.1 iris spoc_l2.model
-  else
-    skip train-spoc
-    skip train-spoc_l2
-  fi
-  if built tools/train/cross_validation.cpp; then
-    check 0 cross-validation-c_svc "$train_tool" -v 3 iris
-    check 0 cross-validation-epsilon_svr "$train_tool" -s 3 -t 0 -v 3 iris
-  else
-    skip cross-validation
-  fi
-  check 1 train-missing-model-dir "$train_tool" -t 0 iris no-such-dir/x.model
-else
-  skip "training and cross-validation"
-fi
+check 0 train-c_svc-rbf "$train_tool" -s 0 iris c_svc.model
+check 0 train-c_svc-linear "$train_tool" -s 0 -t 0 -c 4 iris c_svc_linear.model
+check 0 train-epsilon_svr-rbf "$train_tool" -s 3 iris epsilon_svr.model
+check 0 train-epsilon_svr-linear "$train_tool" -s 3 -t 0 -c 4 iris epsilon_svr_linear.model
+check 0 train-kbb-polynomial "$train_tool" -s 1 -t 1 iris kbb.model
+check 0 train-spoc-rbf "$train_tool" -s 2 iris spoc.model
+check 0 train-spoc_l2-sigmoid "$train_tool" -s 4 -t 3 -g 0.1 iris spoc_l2.model
+check 0 cross-validation-c_svc "$train_tool" -v 3 iris
+check 0 cross-validation-epsilon_svr "$train_tool" -s 3 -t 0 -v 3 iris
+check 1 train-missing-model-dir "$train_tool" -t 0 iris no-such-dir/x.model
 check 1 train-refused-line "$train_tool" "$root/tests/hardening/data/bad_index_order.train" x.model
 
-if grep -q load_model_file "$root/tools/predict/main.cpp"; then
-  for model in c_svc c_svc_linear epsilon_svr kbb spoc spoc_l2; do
-    if [ -f $model.model ]; then
-      check 0 predict-$model "$predict_tool" iris $model.model $model.out
-    fi
-  done
-  check 0 predict-fixture "$predict_tool" iris "$root/tests/hardening/data/three_class.model" fixture.out
-  check 1 predict-truncated-model "$predict_tool" iris "$root/tests/hardening/data/truncated.model" t.out
-  check 1 predict-refused-line "$predict_tool" "$root/tests/hardening/data/bad_index_order.train" \
-    "$root/tests/hardening/data/three_class.model" r.out
-else
-  skip prediction
-fi
+for model in c_svc c_svc_linear epsilon_svr kbb spoc spoc_l2; do
+  check 0 predict-$model "$predict_tool" iris $model.model $model.out
+done
+check 0 predict-fixture "$predict_tool" iris "$root/tests/hardening/data/three_class.model" fixture.out
+check 1 predict-truncated-model "$predict_tool" iris "$root/tests/hardening/data/truncated.model" t.out
+check 1 predict-refused-line "$predict_tool" "$root/tests/hardening/data/bad_index_order.train" \
+  "$root/tests/hardening/data/three_class.model" r.out
 
 echo "valgrind-check: $runs runs, $failures failed"
 [ "$failures" -eq 0 ]

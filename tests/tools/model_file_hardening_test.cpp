@@ -25,27 +25,9 @@ std::vector<Node> probe_sample() {
   return x;
 }
 
-// The model file reader may still be a placeholder that aborts.
-bool model_reader_is_built() {
-  static const bool built = [] {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      std::freopen("/dev/null", "w", stderr);
-      Model* model = load_model_file(TEVRA_TEST_DATA_DIR "/../hardening/data/three_class.model");
-      _exit(model != nullptr ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  }();
-  return built;
-}
-
 class TruncatedModelFile : public testing::TestWithParam<const char*> {};
 
 TEST_P(TruncatedModelFile, EveryPrefixIsRefusedOrUsable) {
-  if (!model_reader_is_built()) GTEST_SKIP() << "model file reader not built yet";
   const std::string text = read_file(TEVRA_TEST_DATA_DIR "/../hardening/data/" + std::string(GetParam()));
   ASSERT_FALSE(text.empty());
   // Until the last support-vector line begins, support vectors are missing.
@@ -94,7 +76,6 @@ void PrintTo(const Loaded_model_case& c, std::ostream* os) { *os << c.name; }
 class LoadedModel : public testing::TestWithParam<Loaded_model_case> {};
 
 TEST_P(LoadedModel, Predicts) {
-  if (!model_reader_is_built()) GTEST_SKIP() << "model file reader not built yet";
   const Loaded_model_case& c = GetParam();
   Model* model = load_model_file((TEVRA_TEST_DATA_DIR "/../hardening/data/" + std::string(c.file)).c_str());
   ASSERT_NE(model, nullptr);

@@ -58,15 +58,6 @@ INSTANTIATE_TEST_SUITE_P(
                      "Error: feature index 2147483647 is too large"}),
     [](const testing::TestParamInfo<Refusal_case>& info) { return std::string(info.param.name); });
 
-// Parts of the system still being built are placeholders that abort.
-bool training_is_built() {
-  static const bool built = [] {
-    write_work_file("probe", "1 1:1\n2 1:-1\n");
-    return run_in_work_dir(train_command("probe probe.model")).err.find("not built yet") == std::string::npos;
-  }();
-  return built;
-}
-
 // With the address space limited to 1 GiB, the 4 GB weight vector of the
 // linear kernel for index 500000000 cannot be had: the run ends with a
 // message, not with an uncaught exception. (ASan needs far more address
@@ -82,7 +73,6 @@ TEST(TrainingInput, UnallocatableWeightVectorIsRefused) {
 #ifdef TEVRA_ADDRESS_SANITIZER
   GTEST_SKIP() << "address space limit and AddressSanitizer do not mix";
 #endif
-  if (!training_is_built()) GTEST_SKIP() << "training not built yet";
   write_work_file("huge", "1 500000000:1\n2 1:1\n");
   const Run_result r = run_in_work_dir("ulimit -v 1048576 && " + train_command("-t 0 huge huge.model"));
   ASSERT_TRUE(r.exited) << r.err;
@@ -91,20 +81,10 @@ TEST(TrainingInput, UnallocatableWeightVectorIsRefused) {
 }
 
 TEST(TrainingInput, ModelFileInMissingDirectoryIsRefused) {
-  if (!training_is_built()) GTEST_SKIP() << "training not built yet";
   const Run_result r = run_in_work_dir(train_command("-t 0 '" TEVRA_TEST_DATA_DIR "/iris.all' no-such-dir/iris.model"));
   ASSERT_TRUE(r.exited) << r.err;
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "can't save model to file no-such-dir/iris.model\n");
-}
-
-bool prediction_is_built() {
-  static const bool built = [] {
-    write_work_file("probe.test", "1 1:1\n");
-    return run_in_work_dir(predict_command("probe.test '" + fixture("three_class.model") + "' probe.out"))
-               .err.rfind("usage:", 0) != 0;
-  }();
-  return built;
 }
 
 struct Prediction_case {
@@ -119,7 +99,6 @@ void PrintTo(const Prediction_case& c, std::ostream* os) { *os << c.name; }
 class PredictionRefusal : public testing::TestWithParam<Prediction_case> {};
 
 TEST_P(PredictionRefusal, EndsWithOneMessageAndStatusOne) {
-  if (!prediction_is_built()) GTEST_SKIP() << "prediction not built yet";
   const Prediction_case& c = GetParam();
   write_work_file("test", c.test_set);
   const Run_result r = run_in_work_dir(predict_command("test '" + fixture(c.model) + "' " + c.output));
@@ -157,7 +136,6 @@ class TrainingCompletes : public testing::TestWithParam<Completion_case> {};
 // same pass forever. Under kbb, kernel values that overflow to infinity
 // make the gradients NaN, with the same effect.
 TEST_P(TrainingCompletes, EndsWithStatusZero) {
-  if (!training_is_built()) GTEST_SKIP() << "training not built yet";
   const Run_result r =
       run_in_work_dir(train_command(GetParam().options + " '" + fixture(GetParam().training_file) +
                                     "' stalled.model"));
