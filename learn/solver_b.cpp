@@ -263,7 +263,7 @@ void Solver_B::optimize(int l, Kernel& matrix, double* b, const signed char* sig
   double* M = sub_matrix.data();
   while (next_working_set(&count) && !stalled()) {
     const int* B = working_set.data();
-    for (int k = 0; k < count; ++k) columns[k] = q_matrix->get_column(B[k], active_count);
+    q_matrix->get_columns(B, count, active_count, columns.data());
 
     for (int k = 0; k < count; ++k) sub_linear[k] = gradient[B[k]];
     for (int k = 0; k < count; ++k) {

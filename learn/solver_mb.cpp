@@ -144,6 +144,7 @@ void Solver_MB::set_up(int l, Kernel& q, double b, const double* start_alpha,
   own_class.assign(own_class_in, own_class_in + l);
   other_class.assign(l, 0);
   sample_of.assign(l, 0);
+  column_samples.assign(qpsize, 0);
   const int blocks = class_count * class_count;
   block_start.assign(blocks + 1, 0);
   inactive_start.assign(blocks + 1, 0);
@@ -167,9 +168,8 @@ void Solver_MB::set_up(int l, Kernel& q, double b, const double* start_alpha,
 }
 
 void Solver_MB::solve_working_set(int count) {
-  for (int k = 0; k < count; ++k) {
-    columns[k] = q_matrix->get_column(sample_of[working_set[k]], sample_count);
-  }
+  for (int k = 0; k < count; ++k) column_samples[k] = sample_of[working_set[k]];
+  q_matrix->get_columns(column_samples.data(), count, sample_count, columns.data());
 
   // M from the class coefficients and the kernel entries: the product is
   // formed in single precision, as the entries are, then widened.
@@ -241,6 +241,7 @@ void Solver_MB::optimize(int l, Kernel& q, double b, double* caller_alpha,
   own_class = {};
   other_class = {};
   sample_of = {};
+  column_samples = {};
   block_start = {};
   inactive_start = {};
 }
