@@ -20,4 +20,14 @@ const float* BONE_CLASS_Q::get_column(int i, int len) {
   return data;
 }
 
+void BONE_CLASS_Q::get_columns(const int* positions, int count, int len,
+                               const float** columns) {
+  const int misses = batch.fetch(cache, positions, count, len, columns);
+  float* const* const data = batch.data.data();
+  kernel_columns(batch.rows.data(), batch.begins.data(), misses, len,
+                 [data](int k, int j, double value) {
+                   data[k][j] = static_cast<float>(value) + 1.0f;
+                 });
+}
+
 }  // namespace tevra

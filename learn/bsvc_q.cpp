@@ -29,6 +29,19 @@ const float* BSVC_Q::get_column(int i, int len) {
   return data;
 }
 
+void BSVC_Q::get_columns(const int* positions, int count, int len, const float** columns) {
+  const int misses = batch.fetch(cache, positions, count, len, columns);
+  const int* const rows = batch.rows.data();
+  float* const* const data = batch.data.data();
+  const signed char* const row_signs = signs.get();
+  kernel_columns(rows, batch.begins.data(), misses, len,
+                 [rows, data, row_signs](int k, int j, double value) {
+                   const float sign_product =
+                       static_cast<float>(row_signs[rows[k]]) * static_cast<float>(row_signs[j]);
+                   data[k][j] = static_cast<float>((value + 1) * static_cast<double>(sign_product));
+                 });
+}
+
 void BSVC_Q::swap_entries(int i, int j) {
   cache.swap_positions(i, j);
   Kernel::swap_entries(i, j);

@@ -37,7 +37,23 @@ const float* BSVR_Q::get_column(int i, int len) {
     kernel_column(s, 0, sample_count,
                   [column](int t, double k) { column[t] = static_cast<float>(k) + 1.0f; });
   }
+  return signed_column(i, len, column);
+}
 
+void BSVR_Q::get_columns(const int* positions, int count, int len, const float** columns) {
+  batch_samples.resize(std::max<size_t>(batch_samples.size(), count));
+  for (int k = 0; k < count; ++k) batch_samples[k] = sample_of[positions[k]];
+  const int misses = batch.fetch(cache, batch_samples.data(), count, sample_count, columns);
+  float* const* const data = batch.data.data();
+  kernel_columns(batch.rows.data(), batch.begins.data(), misses, sample_count,
+                 [data](int k, int t, double value) {
+                   data[k][t] = static_cast<float>(value) + 1.0f;
+                 });
+  // The buffers are taken in call order, as count get_column calls take them.
+  for (int k = 0; k < count; ++k) columns[k] = signed_column(positions[k], len, columns[k]);
+}
+
+const float* BSVR_Q::signed_column(int i, int len, const float* column) {
   float* const buffer = &column_buffers[static_cast<size_t>(next_buffer) * 2 * sample_count];
   next_buffer = (next_buffer + 1) % buffer_count;
 
