@@ -29,26 +29,18 @@ BSVR_Q::BSVR_Q(const Problem& problem, const Parameter& param)
 BSVR_Q::~BSVR_Q() = default;
 
 const float* BSVR_Q::get_column(int i, int len) {
-  const int s = sample_of[i];
-  int filled;
-  float* column = cache.fetch(s, sample_count, &filled);
-  // Every fetch asks for the whole column: a cached one is complete.
-  if (filled < sample_count) {
-    kernel_column(s, 0, sample_count,
-                  [column](int t, double k) { column[t] = static_cast<float>(k) + 1.0f; });
-  }
-  return signed_column(i, len, column);
+  const float* column;
+  get_columns(&i, 1, len, &column);
+  return column;
 }
 
+// Every fetch asks for the whole column of a sample: a cached one is
+// complete.
 void BSVR_Q::get_columns(const int* positions, int count, int len, const float** columns) {
   batch_samples.resize(std::max<size_t>(batch_samples.size(), count));
   for (int k = 0; k < count; ++k) batch_samples[k] = sample_of[positions[k]];
-  const int misses = batch.fetch(cache, batch_samples.data(), count, sample_count, columns);
-  float* const* const data = batch.data.data();
-  kernel_columns(batch.rows.data(), batch.begins.data(), misses, sample_count,
-                 [data](int k, int t, double value) {
-                   data[k][t] = static_cast<float>(value) + 1.0f;
-                 });
+  fill_columns(cache, batch, batch_samples.data(), count, sample_count, columns,
+               [](float* data, int, int t, double k) { data[t] = static_cast<float>(k) + 1.0f; });
   // The buffers are taken in call order, as count get_column calls take them.
   for (int k = 0; k < count; ++k) columns[k] = signed_column(positions[k], len, columns[k]);
 }

@@ -143,6 +143,8 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
                                                 static_cast<long long>(kMaxBatchWidth)));
   }
 
+  identity_rows.resize(count > 0 ? count : 0);
+  for (int k = 0; k < count; ++k) identity_rows[k] = k;
   samples = own_samples.release();
   node_counts = own_counts.release();
   squared_norms = own_norms.release();
@@ -195,14 +197,17 @@ void Kernel::clear(const Node* x) {
   for (; x->index != -1; ++x) dense_row[x->index] = 0;
 }
 
-void Kernel::dense_dots4(int j, double* dots) const {
+void Kernel::dense_dots4(const int* js, double* dots) const {
   const double* const row = dense_row.data();
-  const Node* const a = samples[j];
-  const Node* const b = samples[j + 1];
-  const Node* const c = samples[j + 2];
-  const Node* const d = samples[j + 3];
-  const int shared = std::min(std::min(node_counts[j], node_counts[j + 1]),
-                              std::min(node_counts[j + 2], node_counts[j + 3]));
+  const Node* const a = samples[js[0]];
+  const Node* const b = samples[js[1]];
+  const Node* const c = samples[js[2]];
+  const Node* const d = samples[js[3]];
+  const int na = node_counts[js[0]];
+  const int nb = node_counts[js[1]];
+  const int nc = node_counts[js[2]];
+  const int nd = node_counts[js[3]];
+  const int shared = std::min(std::min(na, nb), std::min(nc, nd));
   double sa = 0, sb = 0, sc = 0, sd = 0;
   for (int t = 0; t < shared; ++t) {
     sa += row[a[t].index] * a[t].value;
@@ -210,10 +215,10 @@ void Kernel::dense_dots4(int j, double* dots) const {
     sc += row[c[t].index] * c[t].value;
     sd += row[d[t].index] * d[t].value;
   }
-  for (int t = shared; t < node_counts[j]; ++t) sa += row[a[t].index] * a[t].value;
-  for (int t = shared; t < node_counts[j + 1]; ++t) sb += row[b[t].index] * b[t].value;
-  for (int t = shared; t < node_counts[j + 2]; ++t) sc += row[c[t].index] * c[t].value;
-  for (int t = shared; t < node_counts[j + 3]; ++t) sd += row[d[t].index] * d[t].value;
+  for (int t = shared; t < na; ++t) sa += row[a[t].index] * a[t].value;
+  for (int t = shared; t < nb; ++t) sb += row[b[t].index] * b[t].value;
+  for (int t = shared; t < nc; ++t) sc += row[c[t].index] * c[t].value;
+  for (int t = shared; t < nd; ++t) sd += row[d[t].index] * d[t].value;
   dots[0] = sa;
   dots[1] = sb;
   dots[2] = sc;

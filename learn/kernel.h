@@ -14,6 +14,9 @@
 
 namespace tevra {
 
+class Column_cache;
+struct Column_batch;
+
 // Sparse dot product: one merge walk over both samples.
 double dot(const Node* x, const Node* y);
 
@@ -84,7 +87,12 @@ class Kernel {
   // Hands K(i, j) to store(j, value) for j = begin to end-1, in increasing
   // j. The kernel type is tested once per call, never per entry.
   template <typename Store>
-  void kernel_column(int i, int begin, int end, Store store);
+  void kernel_column(int i, int begin, int end, Store store) {
+    kernel_column_at(i, identity_rows.data() + begin, end - begin, store);
+  }
+  // The same for the rows js[0..n-1] only, in the order listed.
+  template <typename Store>
+  void kernel_column_at(int i, const int* js, int n, Store store);
 
   // Column k of the batch is column rows[k]: store(k, j, K(rows[k], j)) for
   // j = begins[k] to end-1, in increasing j for each k. Each value is
@@ -93,7 +101,25 @@ class Kernel {
   // is scattered side by side into dense_block, and the independent sums
   // of one pass no longer wait on each other.
   template <typename Store>
-  void kernel_columns(const int* rows, const int* begins, int count, int end, Store store);
+  void kernel_columns(const int* rows, const int* begins, int count, int end, Store store) {
+    int begin = end;
+    for (int k = 0; k < count; ++k) begin = std::min(begin, begins[k]);
+    kernel_columns_at(rows, begins, count, identity_rows.data() + begin, end - begin, store);
+  }
+  // The same for the rows js[0..n-1] only (increasing), and of those only
+  // j >= begins[k] for column k.
+  template <typename Store>
+  void kernel_columns_at(const int* rows, const int* begins, int count, const int* js, int n,
+                         Store store);
+
+  // The common body of the Q matrices' get_columns: fetches the columns
+  // indices[0..count-1] of length len from cache into columns, copies what
+  // the cached columns already hold of the missing entries and computes the
+  // rest, handing each K(row, j) to store(storage of column row, row, j,
+  // value). Defined in q_matrix.h.
+  template <typename Store>
+  void fill_columns(Column_cache& cache, Column_batch& batch, const int* indices, int count,
+                    int len, const float** columns, Store store);
 
  private:
   // Member formulas, one per kernel_type.
@@ -113,20 +139,22 @@ class Kernel {
   void scatter(const Node* x);
   void clear(const Node* x);
 
-  // dense_dot of samples j to j+3 in one walk: four independent sums, each
-  // taking its own sample's products in node order.
-  void dense_dots4(int j, double* dots) const;
+  // dense_dot of samples js[0] to js[3] in one walk: four independent sums,
+  // each taking its own sample's products in node order.
+  void dense_dots4(const int* js, double* dots) const;
 
-  // Hands dense_dot(samples[j]) to finish(j, dot) for j = begin to end-1,
-  // in increasing j, four samples at a time.
+  // Hands dense_dot(samples[j]) to finish(j, dot) for j = js[0..n-1], in
+  // the order listed, four samples at a time.
   template <typename Finish>
-  void column_pass(int begin, int end, Finish finish);
+  void column_pass(const int* js, int n, Finish finish);
 
-  // One pass of kernel_columns over samples begin to end-1 for the width
+  // One pass of kernel_columns over samples js[0..n-1] for the width
   // columns scattered into dense_block; finish(k, j, dot) turns each dot
   // product into the kernel value and stores it.
   template <typename Finish>
-  void block_pass(const int* begins, int width, int begin, int end, Finish finish);
+  void block_pass(const int* begins, int width, const int* js, int n, Finish finish);
+
+  std::vector<int> identity_rows;  // 0, 1, ..., count-1: the rows of a range
 
   // One entry per feature index 0 to the largest index of any sample; all
   // zero except while kernel_column holds a sample scattered in it. Empty
@@ -142,41 +170,41 @@ class Kernel {
 };
 
 template <typename Finish>
-void Kernel::column_pass(int begin, int end, Finish finish) {
-  int j = begin;
+void Kernel::column_pass(const int* js, int n, Finish finish) {
+  int t = 0;
   double dots[4];
-  for (; j + 4 <= end; j += 4) {
-    dense_dots4(j, dots);
-    for (int t = 0; t < 4; ++t) finish(j + t, dots[t]);
+  for (; t + 4 <= n; t += 4) {
+    dense_dots4(js + t, dots);
+    for (int u = 0; u < 4; ++u) finish(js[t + u], dots[u]);
   }
-  for (; j < end; ++j) finish(j, dense_dot(samples[j]));
+  for (; t < n; ++t) finish(js[t], dense_dot(samples[js[t]]));
 }
 
 template <typename Store>
-void Kernel::kernel_column(int i, int begin, int end, Store store) {
+void Kernel::kernel_column_at(int i, const int* js, int n, Store store) {
   if (dense_row.empty()) {
-    for (int j = begin; j < end; ++j) store(j, (this->*pair_kernel)(i, j));
+    for (int t = 0; t < n; ++t) store(js[t], (this->*pair_kernel)(i, js[t]));
     return;
   }
   scatter(samples[i]);
   switch (kernel_type) {
     case linear:
-      column_pass(begin, end, [&](int j, double dot) { store(j, dot); });
+      column_pass(js, n, [&](int j, double dot) { store(j, dot); });
       break;
     case polynomial:
-      column_pass(begin, end, [&](int j, double dot) {
+      column_pass(js, n, [&](int j, double dot) {
         store(j, integer_power(gamma * dot + coef0, degree));
       });
       break;
     case rbf: {
       const double norm_i = squared_norms[i];
-      column_pass(begin, end, [&](int j, double dot) {
+      column_pass(js, n, [&](int j, double dot) {
         store(j, std::exp(-((norm_i + squared_norms[j] - 2 * dot) * gamma)));
       });
       break;
     }
     case sigmoid:
-      column_pass(begin, end, [&](int j, double dot) { store(j, std::tanh(gamma * dot + coef0)); });
+      column_pass(js, n, [&](int j, double dot) { store(j, std::tanh(gamma * dot + coef0)); });
       break;
     default:  // dense_row stays empty for every other kernel
       break;
@@ -207,11 +235,12 @@ using Block_dots = void (*)(const Node* y, const double* block, double* dots);
 extern const Block_dots block_dots_of_width[kMaxBatchWidth + 1];
 
 template <typename Finish>
-void Kernel::block_pass(const int* begins, int width, int begin, int end, Finish finish) {
+void Kernel::block_pass(const int* begins, int width, const int* js, int n, Finish finish) {
   const double* const block = dense_block.data();
   const Block_dots dots_of = block_dots_of_width[width];
   double dots[kMaxBatchWidth];
-  for (int j = begin; j < end; ++j) {
+  for (int t = 0; t < n; ++t) {
+    const int j = js[t];
     dots_of(samples[j], block, dots);
     for (int k = 0; k < width; ++k)
       if (j >= begins[k]) finish(k, j, dots[k]);
@@ -219,42 +248,43 @@ void Kernel::block_pass(const int* begins, int width, int begin, int end, Finish
 }
 
 template <typename Store>
-void Kernel::kernel_columns(const int* rows, const int* begins, int count, int end, Store store) {
+void Kernel::kernel_columns_at(const int* rows, const int* begins, int count, const int* js, int n,
+                               Store store) {
   for (int first = 0; first < count; first += batch_width) {
     const int width = std::min(batch_width, count - first);
     const int* const batch = rows + first;
     const int* const starts = begins + first;
     if (width == 1) {
-      kernel_column(batch[0], starts[0], end,
-                    [&store, first](int j, double value) { store(first, j, value); });
+      // js is increasing: skip the rows before this column's start.
+      const int skip = static_cast<int>(std::lower_bound(js, js + n, starts[0]) - js);
+      kernel_column_at(batch[0], js + skip, n - skip,
+                       [&store, first](int j, double value) { store(first, j, value); });
       continue;
     }
     if (dense_block.empty())
       dense_block.assign(dense_row.size() * static_cast<size_t>(batch_width), 0.0);
-    int begin = end;
     for (int k = 0; k < width; ++k) {
-      begin = std::min(begin, starts[k]);
       for (const Node* x = samples[batch[k]]; x->index != -1; ++x)
         dense_block[static_cast<size_t>(x->index) * width + k] = x->value;
     }
     switch (kernel_type) {
       case linear:
-        block_pass(starts, width, begin, end,
+        block_pass(starts, width, js, n,
                    [&](int k, int j, double dot) { store(first + k, j, dot); });
         break;
       case polynomial:
-        block_pass(starts, width, begin, end, [&](int k, int j, double dot) {
+        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
           store(first + k, j, integer_power(gamma * dot + coef0, degree));
         });
         break;
       case rbf:
-        block_pass(starts, width, begin, end, [&](int k, int j, double dot) {
+        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
           store(first + k, j,
                 std::exp(-((squared_norms[batch[k]] + squared_norms[j] - 2 * dot) * gamma)));
         });
         break;
       case sigmoid:
-        block_pass(starts, width, begin, end, [&](int k, int j, double dot) {
+        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
           store(first + k, j, std::tanh(gamma * dot + coef0));
         });
         break;

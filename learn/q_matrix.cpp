@@ -2,6 +2,7 @@
 // batched fetch of several columns.
 #include "learn/q_matrix.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -38,6 +39,30 @@ int Column_batch::fetch(Column_cache& cache, const int* indices, int count, int 
     }
   }
   return misses;
+}
+
+int Column_batch::mirror(const Column_cache& cache, int misses, int end) {
+  if (static_cast<int>(pending.size()) < end) pending.resize(end);
+  int begin = end;
+  int last_row = 0;
+  for (int k = 0; k < misses; ++k) {
+    begin = std::min(begin, begins[k]);
+    last_row = std::max(last_row, rows[k]);
+  }
+  int count = 0;
+  for (int j = begin; j < end; ++j) {
+    const float* source = cache.peek(j, last_row + 1);
+    // A listed column holds no values yet, however filled its slot says.
+    for (int k = 0; source != nullptr && k < misses; ++k)
+      if (rows[k] == j) source = nullptr;
+    if (source == nullptr) {
+      pending[count++] = j;
+      continue;
+    }
+    for (int k = 0; k < misses; ++k)
+      if (j >= begins[k]) data[k][j] = source[rows[k]];
+  }
+  return count;
 }
 
 }  // namespace tevra

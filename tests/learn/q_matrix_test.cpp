@@ -95,13 +95,15 @@ std::unique_ptr<Kernel> make_q(Q_kind kind, Sample_set& set, const Parameter& pa
   return nullptr;
 }
 
-// Precomputed rows over n samples: 0:serial, then a symmetric matrix.
+// Precomputed rows over n samples: 0:serial, then a matrix that is not
+// symmetric, as a user may give it: its columns must never be filled from
+// each other, as those of the computed kernels are.
 Sample_set precomputed_samples(int n) {
   std::mt19937 engine(5);
   std::uniform_real_distribution<double> value(-2, 2);
   std::vector<std::vector<double>> matrix(n, std::vector<double>(n));
   for (int i = 0; i < n; ++i)
-    for (int j = 0; j <= i; ++j) matrix[i][j] = matrix[j][i] = value(engine);
+    for (int j = 0; j < n; ++j) matrix[i][j] = value(engine);
   Sample_set set;
   for (int i = 0; i < n; ++i) {
     Entries row{{0, static_cast<double>(i + 1)}};
