@@ -87,6 +87,44 @@ class Column_probe : public tevra::Kernel {
   std::vector<float> out;
 };
 
+// Columns of a batch computed together, as a working set's missing columns
+// are; items are kernel entries.
+class Batch_probe : public tevra::Kernel {
+ public:
+  Batch_probe(const tevra::Problem& problem, const tevra::Parameter& param)
+      : Kernel(problem.sample_count, problem.samples, param),
+        out(static_cast<size_t>(tevra::kMaxBatchWidth) * problem.sample_count),
+        l(problem.sample_count) {}
+  const float* get_column(int, int) override { return nullptr; }
+  void compute(const int* rows, const int* begins, int count) {
+    float* data = out.data();
+    const size_t stride = l;
+    kernel_columns(rows, begins, count, l, [data, stride](int k, int j, double v) {
+      data[k * stride + j] = static_cast<float>(v);
+    });
+  }
+
+ private:
+  std::vector<float> out;
+  int l;
+};
+
+void BM_KernelColumns(benchmark::State& state) {
+  const Sample_set& set = image_like();
+  Batch_probe probe(set.problem, parameter(tevra::rbf, 1));
+  const int l = set.problem.sample_count;
+  const int width = static_cast<int>(state.range(0));
+  std::vector<int> rows(width), begins(width, 0);
+  int i = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < width; ++k) rows[k] = (i + 37 * k) % l;
+    probe.compute(rows.data(), begins.data(), width);
+    i = (i + 1) % l;
+  }
+  state.SetItemsProcessed(state.iterations() * l * width);
+}
+BENCHMARK(BM_KernelColumns)->Arg(1)->Arg(2)->Arg(3)->Arg(5)->Arg(10)->Arg(16)->ArgName("width");
+
 // One full kernel column per iteration, over all samples.
 void BM_KernelColumn(benchmark::State& state) {
   const Sample_set& set = image_like();

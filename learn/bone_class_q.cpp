@@ -11,13 +11,15 @@ BONE_CLASS_Q::BONE_CLASS_Q(const Problem& problem, const Parameter& param)
 BONE_CLASS_Q::~BONE_CLASS_Q() = default;
 
 const float* BONE_CLASS_Q::get_column(int i, int len) {
-  int filled;
-  float* data = cache.fetch(i, len, &filled);
-  if (filled < len) {
-    kernel_column(i, filled, len,
-                  [data](int j, double k) { data[j] = static_cast<float>(k) + 1.0f; });
-  }
-  return data;
+  const float* column;
+  get_columns(&i, 1, len, &column);
+  return column;
+}
+
+void BONE_CLASS_Q::get_columns(const int* positions, int count, int len,
+                               const float** columns) {
+  fill_columns(cache, batch, positions, count, len, columns,
+               [](float* data, int, int j, double k) { data[j] = static_cast<float>(k) + 1.0f; });
 }
 
 }  // namespace tevra

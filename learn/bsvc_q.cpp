@@ -16,17 +16,19 @@ BSVC_Q::BSVC_Q(const Problem& problem, const Parameter& param, const signed char
 BSVC_Q::~BSVC_Q() = default;
 
 const float* BSVC_Q::get_column(int i, int len) {
-  int filled;
-  float* data = cache.fetch(i, len, &filled);
-  if (filled < len) {
-    const float sign_i = signs[i];
-    const signed char* const row_signs = signs.get();
-    kernel_column(i, filled, len, [data, sign_i, row_signs](int j, double k) {
-      const float sign_product = sign_i * static_cast<float>(row_signs[j]);
-      data[j] = static_cast<float>((k + 1) * static_cast<double>(sign_product));
-    });
-  }
-  return data;
+  const float* column;
+  get_columns(&i, 1, len, &column);
+  return column;
+}
+
+void BSVC_Q::get_columns(const int* positions, int count, int len, const float** columns) {
+  const signed char* const row_signs = signs.get();
+  fill_columns(cache, batch, positions, count, len, columns,
+               [row_signs](float* data, int i, int j, double k) {
+                 const float sign_product =
+                     static_cast<float>(row_signs[i]) * static_cast<float>(row_signs[j]);
+                 data[j] = static_cast<float>((k + 1) * static_cast<double>(sign_product));
+               });
 }
 
 void BSVC_Q::swap_entries(int i, int j) {

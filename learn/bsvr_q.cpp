@@ -29,15 +29,23 @@ BSVR_Q::BSVR_Q(const Problem& problem, const Parameter& param)
 BSVR_Q::~BSVR_Q() = default;
 
 const float* BSVR_Q::get_column(int i, int len) {
-  const int s = sample_of[i];
-  int filled;
-  float* column = cache.fetch(s, sample_count, &filled);
-  // Every fetch asks for the whole column: a cached one is complete.
-  if (filled < sample_count) {
-    kernel_column(s, 0, sample_count,
-                  [column](int t, double k) { column[t] = static_cast<float>(k) + 1.0f; });
-  }
+  const float* column;
+  get_columns(&i, 1, len, &column);
+  return column;
+}
 
+// Every fetch asks for the whole column of a sample: a cached one is
+// complete.
+void BSVR_Q::get_columns(const int* positions, int count, int len, const float** columns) {
+  batch_samples.resize(std::max<size_t>(batch_samples.size(), count));
+  for (int k = 0; k < count; ++k) batch_samples[k] = sample_of[positions[k]];
+  fill_columns(cache, batch, batch_samples.data(), count, sample_count, columns,
+               [](float* data, int, int t, double k) { data[t] = static_cast<float>(k) + 1.0f; });
+  // The buffers are taken in call order, as count get_column calls take them.
+  for (int k = 0; k < count; ++k) columns[k] = signed_column(positions[k], len, columns[k]);
+}
+
+const float* BSVR_Q::signed_column(int i, int len, const float* column) {
   float* const buffer = &column_buffers[static_cast<size_t>(next_buffer) * 2 * sample_count];
   next_buffer = (next_buffer + 1) % buffer_count;
 

@@ -30,6 +30,12 @@ class Column_cache {
   // The column becomes the most recently used. len must be at least 1.
   float* fetch(int i, int len, int* filled);
 
+  // Storage of column i if it holds at least len entries, else null. Only
+  // a look: the column's recency is left alone.
+  const float* peek(int i, int len) const {
+    return slots[i].filled >= len ? slots[i].data : nullptr;
+  }
+
   // Exchanges positions i and j in the slots and in every cached column.
   void swap_positions(int i, int j);
 

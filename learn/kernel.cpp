@@ -15,8 +15,17 @@ constexpr long long kDenseRowFloor = 1 << 20;
 // ...and beyond that only while it is no larger than the samples' own nodes
 // (16 bytes each), so hashed or sparse huge indices keep the merge walk.
 constexpr long long kDenseRowPerNode = 2;
+// Batched columns share one block of at most this many doubles (4 MiB).
+constexpr long long kDenseBlockLimit = 1 << 19;
 
 }  // namespace
+
+const Block_dots block_dots_of_width[kMaxBatchWidth + 1] = {
+    nullptr,         nullptr,         block_dots<2>,   block_dots<3>,   block_dots<4>,
+    block_dots<5>,   block_dots<6>,   block_dots<7>,   block_dots<8>,   block_dots<9>,
+    block_dots<10>,  block_dots<11>,  block_dots<12>,  block_dots<13>,  block_dots<14>,
+    block_dots<15>,  block_dots<16>};
+static_assert(kMaxBatchWidth == 16, "block_dots_of_width lists every width");
 
 double dot(const Node* x, const Node* y) {
   double sum = 0;
@@ -73,6 +82,7 @@ double kernel_value(const Node* x, const Node* y, const Parameter& param) {
 Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
     : pair_kernel(nullptr),
       samples(nullptr),
+      node_counts(nullptr),
       squared_norms(nullptr),
       kernel_type(param.kernel_type),
       degree(param.degree),
@@ -102,6 +112,12 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
   // Owned through unique_ptr until construction cannot fail any more.
   std::unique_ptr<Node*[]> own_samples(new Node*[count > 0 ? count : 1]);
   std::copy(samples_in, samples_in + count, own_samples.get());
+  std::unique_ptr<int[]> own_counts(new int[count > 0 ? count : 1]);
+  for (int k = 0; k < count; ++k) {
+    int n = 0;
+    while (samples_in[k][n].index != -1) ++n;
+    own_counts[k] = n;
+  }
   std::unique_ptr<double[]> own_norms;
   if (kernel_type == rbf) {
     own_norms.reset(new double[count > 0 ? count : 1]);
@@ -122,20 +138,32 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
     const long long length = max_index + 1;
     if (length > 0 && (length <= kDenseRowFloor || length <= kDenseRowPerNode * node_count))
       dense_row.assign(static_cast<size_t>(length), 0.0);
+    if (!dense_row.empty())
+      batch_width = static_cast<int>(std::clamp(kDenseBlockLimit / length, 1LL,
+                                                static_cast<long long>(kMaxBatchWidth)));
   }
 
+  identity_rows.resize(count > 0 ? count : 0);
+  for (int k = 0; k < count; ++k) identity_rows[k] = k;
   samples = own_samples.release();
+  node_counts = own_counts.release();
   squared_norms = own_norms.release();
 }
 
 Kernel::~Kernel() {
   delete[] samples;
+  delete[] node_counts;
   delete[] squared_norms;
 }
 
 void Kernel::swap_entries(int i, int j) {
   std::swap(samples[i], samples[j]);
+  std::swap(node_counts[i], node_counts[j]);
   if (squared_norms != nullptr) std::swap(squared_norms[i], squared_norms[j]);
+}
+
+void Kernel::get_columns(const int* positions, int count, int len, const float** columns) {
+  for (int k = 0; k < count; ++k) columns[k] = get_column(positions[k], len);
 }
 
 double Kernel::linear_pair(int i, int j) const { return dot(samples[i], samples[j]); }
@@ -167,6 +195,34 @@ void Kernel::scatter(const Node* x) {
 
 void Kernel::clear(const Node* x) {
   for (; x->index != -1; ++x) dense_row[x->index] = 0;
+}
+
+void Kernel::dense_dots4(const int* js, double* dots) const {
+  const double* const row = dense_row.data();
+  const Node* const a = samples[js[0]];
+  const Node* const b = samples[js[1]];
+  const Node* const c = samples[js[2]];
+  const Node* const d = samples[js[3]];
+  const int na = node_counts[js[0]];
+  const int nb = node_counts[js[1]];
+  const int nc = node_counts[js[2]];
+  const int nd = node_counts[js[3]];
+  const int shared = std::min(std::min(na, nb), std::min(nc, nd));
+  double sa = 0, sb = 0, sc = 0, sd = 0;
+  for (int t = 0; t < shared; ++t) {
+    sa += row[a[t].index] * a[t].value;
+    sb += row[b[t].index] * b[t].value;
+    sc += row[c[t].index] * c[t].value;
+    sd += row[d[t].index] * d[t].value;
+  }
+  for (int t = shared; t < na; ++t) sa += row[a[t].index] * a[t].value;
+  for (int t = shared; t < nb; ++t) sb += row[b[t].index] * b[t].value;
+  for (int t = shared; t < nc; ++t) sc += row[c[t].index] * c[t].value;
+  for (int t = shared; t < nd; ++t) sd += row[d[t].index] * d[t].value;
+  dots[0] = sa;
+  dots[1] = sb;
+  dots[2] = sc;
+  dots[3] = sd;
 }
 
 }  // namespace tevra

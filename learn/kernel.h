@@ -6,6 +6,7 @@
 #ifndef TEVRA_LEARN_KERNEL_H_
 #define TEVRA_LEARN_KERNEL_H_
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -13,12 +14,18 @@
 
 namespace tevra {
 
+class Column_cache;
+struct Column_batch;
+
 // Sparse dot product: one merge walk over both samples.
 double dot(const Node* x, const Node* y);
 
 // Kernel value of x (the sample to predict) and y (a support vector) under
 // the kernel settings of param. 0 for an unknown kernel_type.
 double kernel_value(const Node* x, const Node* y, const Parameter& param);
+
+// Most columns kernel_columns computes in one pass over the samples.
+constexpr int kMaxBatchWidth = 16;
 
 // base raised to degree by repeated squaring (1 for degree <= 0).
 inline double integer_power(double base, int degree) {
@@ -54,6 +61,13 @@ class Kernel {
   // Valid until the next call into the same object (BSVR_Q: see there).
   virtual const float* get_column(int i, int len) = 0;
 
+  // Columns positions[0..count-1], entries 0 to len-1 each, into
+  // columns[0..count-1]; all stay valid until the next call into the same
+  // object (count must not exceed the qpsize the object was built for).
+  // The same values as count calls of get_column, cheaper when several
+  // columns must be computed. Default: one get_column after another.
+  virtual void get_columns(const int* positions, int count, int len, const float** columns);
+
   // Positions i and j trade places.
   virtual void swap_entries(int i, int j);
 
@@ -62,6 +76,7 @@ class Kernel {
   double (Kernel::*pair_kernel)(int i, int j) const;
 
   Node** samples;         // own array of borrowed sample pointers
+  int* node_counts;       // nodes of each sample before its terminator
   double* squared_norms;  // dot(x, x) per sample; rbf only, else null
   // Copies of the kernel settings, fixed for the life of the object.
   const int kernel_type;  // selects the formula
@@ -72,7 +87,39 @@ class Kernel {
   // Hands K(i, j) to store(j, value) for j = begin to end-1, in increasing
   // j. The kernel type is tested once per call, never per entry.
   template <typename Store>
-  void kernel_column(int i, int begin, int end, Store store);
+  void kernel_column(int i, int begin, int end, Store store) {
+    kernel_column_at(i, identity_rows.data() + begin, end - begin, store);
+  }
+  // The same for the rows js[0..n-1] only, in the order listed.
+  template <typename Store>
+  void kernel_column_at(int i, const int* js, int n, Store store);
+
+  // Column k of the batch is column rows[k]: store(k, j, K(rows[k], j)) for
+  // j = begins[k] to end-1, in increasing j for each k. Each value is
+  // formed exactly as kernel_column forms it, but the other samples are
+  // walked once per batch of columns instead of once per column: the batch
+  // is scattered side by side into dense_block, and the independent sums
+  // of one pass no longer wait on each other.
+  template <typename Store>
+  void kernel_columns(const int* rows, const int* begins, int count, int end, Store store) {
+    int begin = end;
+    for (int k = 0; k < count; ++k) begin = std::min(begin, begins[k]);
+    kernel_columns_at(rows, begins, count, identity_rows.data() + begin, end - begin, store);
+  }
+  // The same for the rows js[0..n-1] only (increasing), and of those only
+  // j >= begins[k] for column k.
+  template <typename Store>
+  void kernel_columns_at(const int* rows, const int* begins, int count, const int* js, int n,
+                         Store store);
+
+  // The common body of the Q matrices' get_columns: fetches the columns
+  // indices[0..count-1] of length len from cache into columns, copies what
+  // the cached columns already hold of the missing entries and computes the
+  // rest, handing each K(row, j) to store(storage of column row, row, j,
+  // value). Defined in q_matrix.h.
+  template <typename Store>
+  void fill_columns(Column_cache& cache, Column_batch& batch, const int* indices, int count,
+                    int len, const float** columns, Store store);
 
  private:
   // Member formulas, one per kernel_type.
@@ -92,40 +139,162 @@ class Kernel {
   void scatter(const Node* x);
   void clear(const Node* x);
 
+  // dense_dot of samples js[0] to js[3] in one walk: four independent sums,
+  // each taking its own sample's products in node order.
+  void dense_dots4(const int* js, double* dots) const;
+
+  // Hands dense_dot(samples[j]) to finish(j, dot) for j = js[0..n-1], in
+  // the order listed, four samples at a time.
+  template <typename Finish>
+  void column_pass(const int* js, int n, Finish finish);
+
+  // One pass of kernel_columns over samples js[0..n-1] for the width
+  // columns scattered into dense_block; finish(k, j, dot) turns each dot
+  // product into the kernel value and stores it.
+  template <typename Finish>
+  void block_pass(const int* begins, int width, const int* js, int n, Finish finish);
+
+  std::vector<int> identity_rows;  // 0, 1, ..., count-1: the rows of a range
+
   // One entry per feature index 0 to the largest index of any sample; all
   // zero except while kernel_column holds a sample scattered in it. Empty
   // when the indices are too large for it (or for precomputed kernels).
   std::vector<double> dense_row;
+
+  // Columns per batch of kernel_columns: dense_block holds this many dense
+  // rows interleaved, entry (index, k) at index * width + k, so one feature
+  // of every batched column shares a cache line. 1 (no batching) when the
+  // feature indices are too large for that.
+  int batch_width = 1;
+  std::vector<double> dense_block;  // all zero between batches; built on first use
 };
 
+template <typename Finish>
+void Kernel::column_pass(const int* js, int n, Finish finish) {
+  int t = 0;
+  double dots[4];
+  for (; t + 4 <= n; t += 4) {
+    dense_dots4(js + t, dots);
+    for (int u = 0; u < 4; ++u) finish(js[t + u], dots[u]);
+  }
+  for (; t < n; ++t) finish(js[t], dense_dot(samples[js[t]]));
+}
+
 template <typename Store>
-void Kernel::kernel_column(int i, int begin, int end, Store store) {
+void Kernel::kernel_column_at(int i, const int* js, int n, Store store) {
   if (dense_row.empty()) {
-    for (int j = begin; j < end; ++j) store(j, (this->*pair_kernel)(i, j));
+    for (int t = 0; t < n; ++t) store(js[t], (this->*pair_kernel)(i, js[t]));
     return;
   }
   scatter(samples[i]);
   switch (kernel_type) {
     case linear:
-      for (int j = begin; j < end; ++j) store(j, dense_dot(samples[j]));
+      column_pass(js, n, [&](int j, double dot) { store(j, dot); });
       break;
     case polynomial:
-      for (int j = begin; j < end; ++j)
-        store(j, integer_power(gamma * dense_dot(samples[j]) + coef0, degree));
+      column_pass(js, n, [&](int j, double dot) {
+        store(j, integer_power(gamma * dot + coef0, degree));
+      });
       break;
     case rbf: {
       const double norm_i = squared_norms[i];
-      for (int j = begin; j < end; ++j)
-        store(j, std::exp(-((norm_i + squared_norms[j] - 2 * dense_dot(samples[j])) * gamma)));
+      column_pass(js, n, [&](int j, double dot) {
+        store(j, std::exp(-((norm_i + squared_norms[j] - 2 * dot) * gamma)));
+      });
       break;
     }
     case sigmoid:
-      for (int j = begin; j < end; ++j) store(j, std::tanh(gamma * dense_dot(samples[j]) + coef0));
+      column_pass(js, n, [&](int j, double dot) { store(j, std::tanh(gamma * dot + coef0)); });
       break;
     default:  // dense_row stays empty for every other kernel
       break;
   }
   clear(samples[i]);
+}
+
+// The width dot products of y with the columns interleaved in block, into
+// dots: one walk over y's nodes, each sum taking its products in node
+// order as dense_dot does. The width is fixed at compile time so that the
+// sums stay in registers.
+template <int width>
+void block_dots(const Node* y, const double* block, double* dots) {
+  double sums[width] = {};
+  for (; y->index != -1; ++y) {
+    const double* const row = block + static_cast<size_t>(y->index) * width;
+    const double value = y->value;
+#pragma GCC unroll 16
+    for (int k = 0; k < width; ++k) sums[k] += row[k] * value;
+  }
+#pragma GCC unroll 16
+  for (int k = 0; k < width; ++k) dots[k] = sums[k];
+}
+
+using Block_dots = void (*)(const Node* y, const double* block, double* dots);
+
+// block_dots for width 0 to kMaxBatchWidth (0 and 1 are never used).
+extern const Block_dots block_dots_of_width[kMaxBatchWidth + 1];
+
+template <typename Finish>
+void Kernel::block_pass(const int* begins, int width, const int* js, int n, Finish finish) {
+  const double* const block = dense_block.data();
+  const Block_dots dots_of = block_dots_of_width[width];
+  double dots[kMaxBatchWidth];
+  for (int t = 0; t < n; ++t) {
+    const int j = js[t];
+    dots_of(samples[j], block, dots);
+    for (int k = 0; k < width; ++k)
+      if (j >= begins[k]) finish(k, j, dots[k]);
+  }
+}
+
+template <typename Store>
+void Kernel::kernel_columns_at(const int* rows, const int* begins, int count, const int* js, int n,
+                               Store store) {
+  for (int first = 0; first < count; first += batch_width) {
+    const int width = std::min(batch_width, count - first);
+    const int* const batch = rows + first;
+    const int* const starts = begins + first;
+    if (width == 1) {
+      // js is increasing: skip the rows before this column's start.
+      const int skip = static_cast<int>(std::lower_bound(js, js + n, starts[0]) - js);
+      kernel_column_at(batch[0], js + skip, n - skip,
+                       [&store, first](int j, double value) { store(first, j, value); });
+      continue;
+    }
+    if (dense_block.empty())
+      dense_block.assign(dense_row.size() * static_cast<size_t>(batch_width), 0.0);
+    for (int k = 0; k < width; ++k) {
+      for (const Node* x = samples[batch[k]]; x->index != -1; ++x)
+        dense_block[static_cast<size_t>(x->index) * width + k] = x->value;
+    }
+    switch (kernel_type) {
+      case linear:
+        block_pass(starts, width, js, n,
+                   [&](int k, int j, double dot) { store(first + k, j, dot); });
+        break;
+      case polynomial:
+        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
+          store(first + k, j, integer_power(gamma * dot + coef0, degree));
+        });
+        break;
+      case rbf:
+        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
+          store(first + k, j,
+                std::exp(-((squared_norms[batch[k]] + squared_norms[j] - 2 * dot) * gamma)));
+        });
+        break;
+      case sigmoid:
+        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
+          store(first + k, j, std::tanh(gamma * dot + coef0));
+        });
+        break;
+      default:  // batch_width stays 1 for every other kernel
+        break;
+    }
+    for (int k = 0; k < width; ++k)
+      for (const Node* x = samples[batch[k]]; x->index != -1; ++x)
+        dense_block[static_cast<size_t>(x->index) * width + k] = 0;
+  }
 }
 
 }  // namespace tevra

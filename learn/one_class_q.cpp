@@ -11,11 +11,14 @@ ONE_CLASS_Q::ONE_CLASS_Q(const Problem& problem, const Parameter& param)
 ONE_CLASS_Q::~ONE_CLASS_Q() = default;
 
 const float* ONE_CLASS_Q::get_column(int i, int len) {
-  int filled;
-  float* data = cache.fetch(i, len, &filled);
-  if (filled < len)
-    kernel_column(i, filled, len, [data](int j, double k) { data[j] = static_cast<float>(k); });
-  return data;
+  const float* column;
+  get_columns(&i, 1, len, &column);
+  return column;
+}
+
+void ONE_CLASS_Q::get_columns(const int* positions, int count, int len, const float** columns) {
+  fill_columns(cache, batch, positions, count, len, columns,
+               [](float* data, int, int j, double k) { data[j] = static_cast<float>(k); });
 }
 
 void ONE_CLASS_Q::swap_entries(int i, int j) {

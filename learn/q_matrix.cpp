@@ -1,6 +1,8 @@
-// Byte count of the column cache shared by every Q-matrix class.
+// Byte count of the column cache shared by every Q-matrix class, and the
+// batched fetch of several columns.
 #include "learn/q_matrix.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -15,6 +17,52 @@ long long cache_bytes(const Parameter& param) {
   if (bytes >= static_cast<double>(INT_MAX)) return INT_MAX;
   if (bytes <= static_cast<double>(INT_MIN)) return INT_MIN;
   return static_cast<long long>(std::trunc(bytes));
+}
+
+int Column_batch::fetch(Column_cache& cache, const int* indices, int count, int len,
+                        const float** columns) {
+  if (static_cast<int>(rows.size()) < count) {
+    rows.resize(count);
+    begins.resize(count);
+    data.resize(count);
+  }
+  int misses = 0;
+  for (int k = 0; k < count; ++k) {
+    int filled;
+    float* const column = cache.fetch(indices[k], len, &filled);
+    columns[k] = column;
+    if (filled < len) {
+      rows[misses] = indices[k];
+      begins[misses] = filled;
+      data[misses] = column;
+      ++misses;
+    }
+  }
+  return misses;
+}
+
+int Column_batch::mirror(const Column_cache& cache, int misses, int end) {
+  if (static_cast<int>(pending.size()) < end) pending.resize(end);
+  int begin = end;
+  int last_row = 0;
+  for (int k = 0; k < misses; ++k) {
+    begin = std::min(begin, begins[k]);
+    last_row = std::max(last_row, rows[k]);
+  }
+  int count = 0;
+  for (int j = begin; j < end; ++j) {
+    const float* source = cache.peek(j, last_row + 1);
+    // A listed column holds no values yet, however filled its slot says.
+    for (int k = 0; source != nullptr && k < misses; ++k)
+      if (rows[k] == j) source = nullptr;
+    if (source == nullptr) {
+      pending[count++] = j;
+      continue;
+    }
+    for (int k = 0; k < misses; ++k)
+      if (j >= begins[k]) data[k][j] = source[rows[k]];
+  }
+  return count;
 }
 
 }  // namespace tevra

@@ -52,11 +52,22 @@ void Solver_B::rebuild_gradient() {
   for (int t = active_count; t < var_count; ++t) {
     gradient[t] = linear_term[t] + bound_gradient[t];
   }
-  for (int i = 0; i < active_count; ++i) {
-    if (bound_state[i] != Bound_state::free) continue;
-    const float* col = q_matrix->get_column(i, var_count);
-    const double a = alpha[i];
-    for (int t = active_count; t < var_count; ++t) gradient[t] += a * col[t];
+  // The free columns are fetched qpsize at a time (as many as the cache
+  // always holds) and added in position order, entry by entry.
+  int* const batch = column_rows.data();
+  const float** const col = columns.data();
+  int count = 0;
+  for (int i = 0; i <= active_count; ++i) {
+    if (i < active_count && bound_state[i] == Bound_state::free) batch[count++] = i;
+    if (count == qpsize || (i == active_count && count > 0)) {
+      q_matrix->get_columns(batch, count, var_count, col);
+      for (int t = active_count; t < var_count; ++t) {
+        double g = gradient[t];
+        for (int k = 0; k < count; ++k) g += alpha[batch[k]] * col[k][t];
+        gradient[t] = g;
+      }
+      count = 0;
+    }
   }
 }
 
@@ -101,6 +112,7 @@ void Solver_B::allocate_run(int l, const double* start_alpha, double tolerance, 
   sub_linear.assign(qpsize, 0.0);
   sub_matrix.assign(static_cast<size_t>(qpsize) * static_cast<size_t>(qpsize), 0.0);
   columns.assign(qpsize, nullptr);
+  column_rows.assign(qpsize, 0);
 }
 
 void Solver_B::start_schedule() {
@@ -224,6 +236,7 @@ void Solver_B::release_run() {
   release(sub_linear);
   release(sub_matrix);
   release(columns);
+  release(column_rows);
   release(list_value);
   release(list_position);
   release(stall_alpha);
@@ -263,7 +276,7 @@ void Solver_B::optimize(int l, Kernel& matrix, double* b, const signed char* sig
   double* M = sub_matrix.data();
   while (next_working_set(&count) && !stalled()) {
     const int* B = working_set.data();
-    for (int k = 0; k < count; ++k) columns[k] = q_matrix->get_column(B[k], active_count);
+    q_matrix->get_columns(B, count, active_count, columns.data());
 
     for (int k = 0; k < count; ++k) sub_linear[k] = gradient[B[k]];
     for (int k = 0; k < count; ++k) {

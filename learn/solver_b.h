@@ -168,6 +168,7 @@ class Solver_B {
   std::vector<double> sub_linear;  // g: gradient minus M alpha_B
   std::vector<double> sub_matrix;  // M: count x count, column-major, leading dimension count
   std::vector<const float*> columns;  // Q columns of the working set (Solver_B, Solver_MB)
+  std::vector<int> column_rows;       // indices handed to get_columns, qpsize at most
 
  private:
   // Phase lists of choose_working_set, sized for qpsize.

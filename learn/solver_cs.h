@@ -71,7 +71,8 @@ class Solver_CS {
   double select_sample(int* i) const;
 
   // Solves the sub-problem of active sample i and updates alpha, the bound
-  // flags and the gradient of the active samples.
+  // flags and the gradient of the active samples. The same pass makes the
+  // next selection (next_sample, next_violation) while the gradient is hot.
   void update_sample(int i);
 
   // Closed-form minimiser of the one-sample sub-problem
@@ -93,13 +94,30 @@ class Solver_CS {
   double upper_bound(int i, int m) const {
     return m == labels[i] ? label_bound[m] : 0.0;
   }
+  // The bound_shift value of variable (position i, class m) for the current
+  // alpha.
+  double shift_of(int i, int m) const;
+  bool below_bound(int i, int m) const { return bound_shift[class_entry(i, m)] == 0; }
+  // Index of alpha_i^m (and of its caller-order twin): sample-major, the k
+  // values of a sample side by side.
   std::size_t entry(int i, int m) const {
     return static_cast<std::size_t>(i) * static_cast<std::size_t>(nr_class) +
            static_cast<std::size_t>(m);
   }
+  // Index of G_i^m and of its bound flag: class-major, so that the
+  // per-iteration passes over the active samples run along contiguous
+  // stretches of one class and vectorise.
+  std::size_t class_entry(int i, int m) const {
+    return static_cast<std::size_t>(m) * static_cast<std::size_t>(sample_count) +
+           static_cast<std::size_t>(i);
+  }
+
+  // Largest violation over the samples begin .. end-1, ties to the first:
+  // raises *best and sets *chosen when one of them beats *best.
+  void select_among(int begin, int end, double* best, int* chosen) const;
 
   int active_count = 0;               // active samples occupy positions 0 .. active_count-1
-  std::vector<double> gradient;       // G_i^m at entry(i, m), permuted with the samples
+  std::vector<double> gradient;       // G_i^m at class_entry(i, m), permuted with the samples
   std::vector<int> labels;            // y_i of the sample at each position
   std::vector<double> alpha;          // dual variables at entry(i, m), permuted with the samples
   Kernel* Q = nullptr;                // supplies columns and follows sample swaps
@@ -112,13 +130,27 @@ class Solver_CS {
   int sample_count = 0;               // l
   int nr_class = 0;                   // k
   bool unshrunk = false;              // the one unshrinking pass has run
-  std::vector<unsigned char> below_bound;  // 1 where alpha is strictly below its upper bound
+  // At class_entry(i, m): -0 where alpha is strictly below its upper bound,
+  // +inf where it is at the bound. Added to the gradient entry it gives the
+  // entry itself (x + -0 == x for every x) or a value that never beats the
+  // running minimum, which is how the selection skips bounded variables
+  // without a branch.
+  std::vector<double> bound_shift;
+  // Some gradient entry was set to -0. Only then can adding an exact +0 to
+  // the gradient change a bit (-0 + 0 = +0), so only then must classes whose
+  // alpha did not move still take their zero column terms.
+  bool negative_zero_gradient = false;
 
   int iter = 0;                       // one-sample updates made so far
+  bool next_known = false;            // next_sample and next_violation hold for the
+                                      // current gradient and active set
+  int next_sample = -1;               // what select_sample would choose now
+  double next_violation = 0;          // and the violation it would return
   std::vector<double> sub_linear;     // B of the current sub-problem (k values)
   std::vector<double> sub_solution;   // its new values (k values)
   std::vector<double> sub_change;     // new minus old values (k values)
   std::vector<double> sort_buffer;    // k sorted values and the -inf sentinel
+  std::vector<int> moved_classes;     // classes whose column terms an update adds
 };
 
 }  // namespace tevra

@@ -25,10 +25,12 @@ Selection Solver_B::choose_working_set() {
     value[s] = infinity;
     position[s] = -1;
   }
+  // The threshold test comes first: it is the one that usually fails once
+  // the list is full, and it needs no branch on the bound state.
   for (int p = 0; p < active_count; ++p) {
-    if (bound_state[p] != Bound_state::free) continue;
     const double v = std::fabs(gradient[p]);
     if (!(v < value[0])) continue;
+    if (bound_state[p] != Bound_state::free) continue;
     int s = 1;
     while (s < half && value[s] > v) {
       value[s - 1] = value[s];
@@ -55,6 +57,7 @@ Selection Solver_B::choose_working_set() {
   for (int p = 0; p < active_count; ++p) {
     const double g = gradient[p];
     const double v = std::fabs(g);
+    if (!(v > value[0])) continue;  // first, as in phase 1
     switch (bound_state[p]) {
       case Bound_state::free:
         if (v <= d) continue;
@@ -66,7 +69,6 @@ Selection Solver_B::choose_working_set() {
         if (g > 0) continue;
         break;
     }
-    if (!(v > value[0])) continue;
     int s = 1;
     while (s < rest && value[s] < v) {
       value[s - 1] = value[s];

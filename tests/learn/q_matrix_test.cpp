@@ -95,13 +95,15 @@ std::unique_ptr<Kernel> make_q(Q_kind kind, Sample_set& set, const Parameter& pa
   return nullptr;
 }
 
-// Precomputed rows over n samples: 0:serial, then a symmetric matrix.
+// Precomputed rows over n samples: 0:serial, then a matrix that is not
+// symmetric, as a user may give it: its columns must never be filled from
+// each other, as those of the computed kernels are.
 Sample_set precomputed_samples(int n) {
   std::mt19937 engine(5);
   std::uniform_real_distribution<double> value(-2, 2);
   std::vector<std::vector<double>> matrix(n, std::vector<double>(n));
   for (int i = 0; i < n; ++i)
-    for (int j = 0; j <= i; ++j) matrix[i][j] = matrix[j][i] = value(engine);
+    for (int j = 0; j < n; ++j) matrix[i][j] = value(engine);
   Sample_set set;
   for (int i = 0; i < n; ++i) {
     Entries row{{0, static_cast<double>(i + 1)}};
@@ -151,6 +153,43 @@ TEST_P(Q_matrix_test, ColumnsFollowTheReorderedMatrix) {
     for (int j = 0; j < len; ++j)
       ASSERT_EQ(column[j], reference.entry(i, j))
           << "step " << step << " (" << j << ", " << i << ")";
+  }
+}
+
+// The same through get_columns: up to qpsize columns per call (positions
+// may repeat), all of which must still hold their values once the call
+// returns, on a cache that holds no more than qpsize complete columns.
+TEST_P(Q_matrix_test, BatchedColumnsFollowTheReorderedMatrix) {
+  const Q_kind kind = std::get<0>(GetParam());
+  Parameter param = kernel_parameter(std::get<1>(GetParam()), 2, 0.2, 0.5);
+  param.cache_size = 1e-9;
+  param.qpsize = 20;  // wider than one batch pass
+  Sample_set set = samples_for(param.kernel_type, 40);
+  Reference reference;
+  std::unique_ptr<Kernel> q = make_q(kind, set, param, alternating_signs(set.count()), &reference);
+  const int n = reference.positions();
+
+  std::mt19937 engine(13);
+  std::uniform_int_distribution<int> position(0, n - 1);
+  std::uniform_int_distribution<int> how_many(1, param.qpsize);
+  std::vector<int> positions;
+  std::vector<const float*> columns(param.qpsize);
+  for (int step = 0; step < 400; ++step) {
+    if (kind != bone_class && step % 4 == 3) {
+      const int i = position(engine);
+      const int j = position(engine);
+      q->swap_entries(i, j);
+      reference.swap(i, j);
+      continue;
+    }
+    positions.resize(how_many(engine));
+    for (int& p : positions) p = position(engine);
+    const int len = 1 + position(engine);
+    q->get_columns(positions.data(), static_cast<int>(positions.size()), len, columns.data());
+    for (size_t k = 0; k < positions.size(); ++k)
+      for (int j = 0; j < len; ++j)
+        ASSERT_EQ(columns[k][j], reference.entry(positions[k], j))
+            << "step " << step << " (" << j << ", " << positions[k] << ")";
   }
 }
 

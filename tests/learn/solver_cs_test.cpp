@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <random>
@@ -90,11 +91,15 @@ class Probe : public Solver_CS {
  public:
   using Solver_CS::active_count;
   using Solver_CS::alpha;
-  using Solver_CS::below_bound;
+  using Solver_CS::class_entry;
   using Solver_CS::finish;
   using Solver_CS::gradient;
   using Solver_CS::initialize;
+  using Solver_CS::next_known;
+  using Solver_CS::next_sample;
+  using Solver_CS::next_violation;
   using Solver_CS::select_sample;
+  using Solver_CS::shrink;
   using Solver_CS::solve_sample;
   using Solver_CS::swap_samples;
   using Solver_CS::update_sample;
@@ -324,14 +329,16 @@ TEST_P(FlatSample, MovesMassToTheFirstLargestClass) {
   Output_capture capture;
   Probe probe;
   probe.initialize(2, q, start.data(), labels.data(), class_C.data(), 1e-3, 3, c.svm_type);
-  for (int m = 0; m < 3; ++m) probe.gradient[m] = c.gradient[m];
-  const std::vector<double> other_gradient(probe.gradient.begin() + 3, probe.gradient.end());
+  for (int m = 0; m < 3; ++m) probe.gradient[probe.class_entry(0, m)] = c.gradient[m];
+  double other_gradient[3];
+  for (int m = 0; m < 3; ++m) other_gradient[m] = probe.gradient[probe.class_entry(1, m)];
 
   probe.update_sample(0);
 
   for (int m = 0; m < 3; ++m) EXPECT_EQ(probe.alpha[m], 2.0 * c.expected[m]) << "class " << m;
   // Q_0j = 0: no other sample's gradient moves.
-  for (int m = 0; m < 3; ++m) EXPECT_EQ(probe.gradient[3 + m], other_gradient[m]);
+  for (int m = 0; m < 3; ++m)
+    EXPECT_EQ(probe.gradient[probe.class_entry(1, m)], other_gradient[m]) << "class " << m;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -680,6 +687,210 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Degenerate_case>& info) {
       return std::string(info.param.name);
     });
+
+// ---------------------------------------------------------------------------
+// The single steps against their plain definitions, bit for bit.
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Selection walked sample by sample: the largest violation max_m G - min over
+// free m of G, ties to the first sample, NaN never chosen.
+double plain_select(const Probe& probe, int l, int k, const std::vector<int>& labels,
+                    const std::vector<double>& class_C, int* chosen) {
+  double best = -infinity;
+  *chosen = -1;
+  for (int i = 0; i < l; ++i) {
+    double max_G = -infinity;
+    double min_G = infinity;
+    for (int m = 0; m < k; ++m) {
+      const double g = probe.gradient[probe.class_entry(i, m)];
+      const double upper = m == labels[i] ? class_C[m] : 0.0;
+      if (g > max_G) max_G = g;
+      if (probe.alpha[i * k + m] < upper && g < min_G) min_G = g;
+    }
+    if (max_G - min_G > best) {
+      best = max_G - min_G;
+      *chosen = i;
+    }
+  }
+  return best;
+}
+
+struct Select_case {
+  const char* name;
+  int l;
+  int k;
+  bool specials;  // gradient entries may be NaN, +-inf or +-0
+};
+
+void PrintTo(const Select_case& c, std::ostream* os) { *os << c.name; }
+
+class SelectSample : public ::testing::TestWithParam<Select_case> {};
+
+// Coarse gradient values make ties common; sample counts cover groups of
+// samples handled side by side, their remainders and several stretches.
+TEST_P(SelectSample, MatchesSampleBySampleWalk) {
+  const Select_case& c = GetParam();
+  std::mt19937 random(c.l * 101 + c.k);
+  std::uniform_int_distribution<int> pick(0, 7);
+  Dense_Q q(c.l, std::vector<float>(static_cast<std::size_t>(c.l) * c.l, 1.0f));
+  std::vector<int> labels(c.l);
+  for (int i = 0; i < c.l; ++i) labels[i] = i % c.k;
+  const std::vector<double> class_C(c.k, 2.0);
+  const double specials[] = {std::nan(""), infinity, -infinity, 0.0, -0.0};
+  for (int trial = 0; trial < 40; ++trial) {
+    // A feasible start with label variables at 0, in between or at C.
+    std::vector<double> start(static_cast<std::size_t>(c.l) * c.k, 0.0);
+    for (int i = 0; i < c.l && c.k > 1; ++i) {
+      const double moved = pick(random) % 3;
+      start[i * c.k + labels[i]] = moved;
+      start[i * c.k + (labels[i] + 1) % c.k] = -moved;
+    }
+    Probe probe;
+    probe.initialize(c.l, q, start.data(), labels.data(), class_C.data(), 1e-3, c.k, spoc);
+    for (int i = 0; i < c.l; ++i)
+      for (int m = 0; m < c.k; ++m) {
+        const int value = pick(random);
+        probe.gradient[probe.class_entry(i, m)] =
+            c.specials && value == 7 ? specials[pick(random) % 5] : 0.25 * value - 1;
+      }
+    int expected_sample;
+    const double expected = plain_select(probe, c.l, c.k, labels, class_C, &expected_sample);
+    int chosen = 42;
+    const double violation = probe.select_sample(&chosen);
+    EXPECT_EQ(chosen, expected_sample) << "trial " << trial;
+    EXPECT_TRUE(same_bits(violation, expected)) << "trial " << trial << ": " << violation
+                                                << " instead of " << expected;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SelectSample,
+    ::testing::Values(Select_case{"OneSample", 1, 3, false},
+                      Select_case{"OneClass", 13, 1, false},
+                      Select_case{"SevenSamples", 7, 4, true},
+                      Select_case{"EightSamples", 8, 2, false},
+                      Select_case{"NineSamples", 9, 5, true},
+                      Select_case{"SeveralStretches", 600, 3, false},
+                      Select_case{"SeveralStretchesSpecials", 531, 10, true}),
+    [](const ::testing::TestParamInfo<Select_case>& info) {
+      return std::string(info.param.name);
+    });
+
+struct Update_case {
+  const char* name;
+  int svm_type;
+  int l;
+  float special;       // written into column 0 at row special_row, unless 0
+  int special_row;
+  bool negative_zero;  // start sample 2 with its label alpha at -0
+};
+
+void PrintTo(const Update_case& c, std::ostream* os) { *os << c.name; }
+
+class UpdateSample : public ::testing::TestWithParam<Update_case> {};
+
+// One update must leave every gradient entry at old + q * (new - old alpha),
+// the label's d term first, including the zero terms of classes whose alpha
+// did not move: they turn an infinite q into NaN and a -0 entry into +0. It
+// must also leave the same next selection as a fresh scan.
+TEST_P(UpdateSample, GradientFollowsThePlainUpdate) {
+  const Update_case& c = GetParam();
+  const int k = 4;
+  Problem_data p = make_problem(c.l, k, 3, Kernel_kind::rbf_kernel, c.svm_type,
+                                {1.0, 2.0, 0.5, 1.5}, false, 23 + c.l);
+  if (c.special != 0) {
+    p.Q[c.special_row] = c.special;                           // column 0 ...
+    p.Q[static_cast<std::size_t>(c.special_row) * c.l] = c.special;  // ... and row 0
+  }
+  std::vector<double> start(static_cast<std::size_t>(c.l) * k, 0.0);
+  if (c.negative_zero) start[2 * k + p.labels[2]] = -0.0;
+  Dense_Q q(c.l, p.Q);
+  Output_capture capture;
+  Probe probe;
+  probe.initialize(c.l, q, start.data(), p.labels.data(), p.class_C.data(), 1e-3, k,
+                   c.svm_type);
+  if (c.negative_zero) {
+    ASSERT_TRUE(std::signbit(probe.gradient[probe.class_entry(2, p.labels[2])]));
+  }
+
+  // Only one other class attracts sample 0, so the rest (among them the
+  // label of sample 2) keep their alpha.
+  const int y = p.labels[0];
+  for (int m = 0; m < k; ++m)
+    if (m != y) probe.gradient[probe.class_entry(0, m)] = m == (y + 1) % k ? 1.0 : -3.0;
+  const std::vector<double> old_gradient = probe.gradient;
+  const std::vector<double> old_alpha = probe.alpha;
+  probe.update_sample(0);
+
+  int moved = 0;
+  for (int m = 0; m < k; ++m) moved += probe.alpha[m] != old_alpha[m];
+  ASSERT_GT(moved, 0);
+  ASSERT_LT(moved, k) << "some class must keep its alpha";
+  for (int j = 0; j < c.l; ++j)
+    for (int m = 0; m < k; ++m) {
+      const double change = probe.alpha[m] - old_alpha[m];
+      double expected = old_gradient[probe.class_entry(j, m)];
+      if (j == 0 && m == y) expected += change * p.d(y);
+      expected += static_cast<double>(p.Q[j]) * change;
+      EXPECT_TRUE(same_bits(probe.gradient[probe.class_entry(j, m)], expected))
+          << "sample " << j << " class " << m << ": "
+          << probe.gradient[probe.class_entry(j, m)] << " instead of " << expected;
+    }
+
+  ASSERT_TRUE(probe.next_known);
+  int chosen;
+  const double violation = probe.select_sample(&chosen);
+  EXPECT_EQ(probe.next_sample, chosen);
+  EXPECT_TRUE(same_bits(probe.next_violation, violation));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateSample,
+    ::testing::Values(
+        Update_case{"Spoc", spoc, 12, 0, 0, false},
+        Update_case{"L2", spoc_l2, 12, 0, 0, false},
+        Update_case{"SeveralStretches", spoc, 530, 0, 0, false},
+        Update_case{"InfiniteEntry", spoc, 12, HUGE_VALF, 5, false},
+        Update_case{"NanEntry", spoc_l2, 12, std::nanf(""), 7, false},
+        Update_case{"InfiniteEntryLate", spoc, 530, -HUGE_VALF, 517, false},
+        Update_case{"NegativeZeroEntry", spoc, 12, 0, 0, true},
+        Update_case{"NegativeZeroEntryL2", spoc_l2, 12, 0, 0, true}),
+    [](const ::testing::TestParamInfo<Update_case>& info) {
+      return std::string(info.param.name);
+    });
+
+// The selection an update leaves behind must not outlive a change of the
+// samples' positions: after exchanges it is either dropped or still right.
+TEST(SolverCs, ExchangesLeaveNoStaleSelection) {
+  for (const bool by_shrinking : {false, true}) {
+    const Problem_data p =
+        make_problem(60, 3, 2, Kernel_kind::rbf_kernel, spoc, {1, 1, 1}, false, 29);
+    Dense_Q q(p.l, p.Q);
+    Output_capture capture;
+    Probe probe;
+    probe.initialize(p.l, q, std::vector<double>(p.l * p.k, 0.0).data(), p.labels.data(),
+                     p.class_C.data(), 1e-3, p.k, p.svm_type);
+    int i;
+    probe.select_sample(&i);
+    for (int step = 0; step < 200; ++step) {
+      probe.update_sample(i);
+      i = probe.next_sample;
+    }
+    ASSERT_TRUE(probe.next_known);
+    if (by_shrinking) {
+      probe.shrink();
+    } else {
+      probe.swap_samples(i, p.l - 1 - i);
+    }
+    ASSERT_GT(q.swaps, 0) << (by_shrinking ? "shrinking" : "exchange");
+    if (!probe.next_known) continue;
+    int chosen;
+    const double violation = probe.select_sample(&chosen);
+    EXPECT_EQ(probe.next_sample, chosen) << (by_shrinking ? "shrinking" : "exchange");
+    EXPECT_TRUE(same_bits(probe.next_violation, violation));
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Summary lines.
