@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "learn/packed_rows.h"
 #include "learn/solver_b.h"
 #include "learn/tevra.h"
 
@@ -30,6 +31,15 @@ namespace tevra {
 // - optimize returns its iteration count and does not print the final
 //   "optimization finished" line: alpha seeding runs several solves in a row
 //   and reports their total.
+//
+// For speed only (every value is the one the plain walks give): the gradient
+// pass and the sub-problem matrix use Packed_rows, so four sums advance side
+// by side, each adding its own products in its sample's order; positions
+// that share a sample (the two variables of a regression sample) share one
+// sum; w lives in a private copy with a zero slot for the padding. The
+// sub-problem matrix walks one sample over the other scattered into a dense
+// row, which adds the products of the merge walk in the same order when
+// the nodes are in strictly increasing index order, as Problem promises.
 class Solver_B_linear : public Solver_B {
  public:
   using Solver_B::optimize;
@@ -48,13 +58,41 @@ class Solver_B_linear : public Solver_B {
   void rebuild_gradient() override;
 
  private:
+  static constexpr int lanes = Packed_rows::lanes;
+
   // s_t (w . x_t + bias) + b_t, the sum accumulated in the sample's order.
   double gradient_from_w(int t) const;
+  // Packs the distinct samples of the active positions into active_rows.
+  void pack_active_rows();
+  // gradient_from_w at every active position, from active_rows.
+  void refresh_active_gradient();
+  // M for the count positions of working_set: each sample is scattered into
+  // dense_sample and the others' rows are walked over it.
+  void fill_sub_matrix(int count);
 
   std::vector<double> own_linear_term;  // b, own copy (Solver_B::linear_term points here)
-  double* w = nullptr;                  // primal vector, borrowed from the caller
-  int bias_slot = 0;                    // index of the bias entry of w
+  double* w = nullptr;                  // the caller's primal vector; receives weights on return
+  std::vector<double> weights;          // w during the run, then a padding slot that stays 0
+  int bias_slot = 0;                    // index of the bias entry of w and weights
+  int zero_slot = 0;                    // entries of w in use; padding index (weights and
+                                        // dense_sample hold 0 there)
   std::vector<const Node*> samples;     // sample of each position (nodes borrowed)
+  std::vector<int> sample_length;       // nodes of samples[p], terminator excluded
+  std::vector<double> dense_sample;     // all 0 except while fill_sub_matrix scatters a sample
+
+  // --- Rows of the gradient pass ---
+  // A row is a distinct sample of the active positions (the two variables
+  // of a regression sample share one); rows go longest first, so each group
+  // of rows carries little padding.
+  bool rows_stale = true;            // positions moved since active_rows was packed
+  int rows_active = -1;              // active_count when active_rows was packed
+  Packed_rows active_rows;           // the rows, packed for the gradient pass
+  std::vector<int> row_first;        // positions of row r: row_positions[row_first[r] ..
+                                     // row_first[r + 1] - 1]; empty for padding rows
+  std::vector<int> row_positions;    // active positions, ordered by row
+  Packed_rows working_rows;          // samples of the working set, in its order
+  std::vector<const Node*> pack_rows;  // scratch: rows handed to Packed_rows::pack
+  std::vector<int> pack_lengths;       // scratch: their lengths
 };
 
 }  // namespace tevra
