@@ -141,6 +141,11 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
     if (!dense_row.empty())
       batch_width = static_cast<int>(std::clamp(kDenseBlockLimit / length, 1LL,
                                                 static_cast<long long>(kMaxBatchWidth)));
+    // Allocated here, not on first use: by the time columns are computed,
+    // the cache has already handed out their storage, and an allocation
+    // failing then would leave it holding columns never filled.
+    if (batch_width > 1)
+      dense_block.assign(dense_row.size() * static_cast<size_t>(batch_width), 0.0);
   }
 
   identity_rows.resize(count > 0 ? count : 0);

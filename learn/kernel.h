@@ -166,7 +166,7 @@ class Kernel {
   // of every batched column shares a cache line. 1 (no batching) when the
   // feature indices are too large for that.
   int batch_width = 1;
-  std::vector<double> dense_block;  // all zero between batches; built on first use
+  std::vector<double> dense_block;  // all zero between batches; empty if batch_width is 1
 };
 
 template <typename Finish>
@@ -261,8 +261,6 @@ void Kernel::kernel_columns_at(const int* rows, const int* begins, int count, co
                        [&store, first](int j, double value) { store(first, j, value); });
       continue;
     }
-    if (dense_block.empty())
-      dense_block.assign(dense_row.size() * static_cast<size_t>(batch_width), 0.0);
     for (int k = 0; k < width; ++k) {
       for (const Node* x = samples[batch[k]]; x->index != -1; ++x)
         dense_block[static_cast<size_t>(x->index) * width + k] = x->value;

@@ -21,11 +21,14 @@ long long cache_bytes(const Parameter& param) {
 
 int Column_batch::fetch(Column_cache& cache, const int* indices, int count, int len,
                         const float** columns) {
+  // Every list is sized before the first fetch: once the cache has handed
+  // out storage, nothing may fail until the columns are filled.
   if (static_cast<int>(rows.size()) < count) {
     rows.resize(count);
     begins.resize(count);
     data.resize(count);
   }
+  if (static_cast<int>(pending.size()) < len) pending.resize(len);
   int misses = 0;
   for (int k = 0; k < count; ++k) {
     int filled;
@@ -42,7 +45,6 @@ int Column_batch::fetch(Column_cache& cache, const int* indices, int count, int 
 }
 
 int Column_batch::mirror(const Column_cache& cache, int misses, int end) {
-  if (static_cast<int>(pending.size()) < end) pending.resize(end);
   int begin = end;
   int last_row = 0;
   for (int k = 0; k < misses; ++k) {

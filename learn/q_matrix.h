@@ -31,7 +31,8 @@ struct Column_batch {
   // complete, and it will be by the time the caller reads it.
   int fetch(Column_cache& cache, const int* indices, int count, int len, const float** columns);
 
-  // For the misses listed by fetch, entries begins[k] to end-1: the cached
+  // For the misses listed by fetch, entries begins[k] to end-1 (end: the
+  // len given to fetch, which sized pending): the cached
   // matrix is symmetric to the bit (K(i, j) and K(j, i) sum the same
   // products in the same order), so entry j of column rows[k] is entry
   // rows[k] of column j whenever the cache holds that one. Such entries are
