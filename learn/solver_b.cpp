@@ -52,23 +52,16 @@ void Solver_B::rebuild_gradient() {
   for (int t = active_count; t < var_count; ++t) {
     gradient[t] = linear_term[t] + bound_gradient[t];
   }
-  // The free columns are fetched qpsize at a time (as many as the cache
-  // always holds) and added in position order, entry by entry.
-  int* const batch = column_rows.data();
-  const float** const col = columns.data();
-  int count = 0;
-  for (int i = 0; i <= active_count; ++i) {
-    if (i < active_count && bound_state[i] == Bound_state::free) batch[count++] = i;
-    if (count == qpsize || (i == active_count && count > 0)) {
-      q_matrix->get_columns(batch, count, var_count, col);
-      for (int t = active_count; t < var_count; ++t) {
-        double g = gradient[t];
-        for (int k = 0; k < count; ++k) g += alpha[batch[k]] * col[k][t];
-        gradient[t] = g;
-      }
-      count = 0;
-    }
-  }
+  // The free columns enter each entry in position order.
+  for_free_column_batches(
+      var_count, [](int v) { return v; },
+      [this](const int* batch, int count) {
+        for (int t = active_count; t < var_count; ++t) {
+          double g = gradient[t];
+          for (int k = 0; k < count; ++k) g += alpha[batch[k]] * columns[k][t];
+          gradient[t] = g;
+        }
+      });
 }
 
 void Solver_B::deactivate(int i) { swap_variables(i, active_count); }
@@ -113,6 +106,7 @@ void Solver_B::allocate_run(int l, const double* start_alpha, double tolerance, 
   sub_matrix.assign(static_cast<size_t>(qpsize) * static_cast<size_t>(qpsize), 0.0);
   columns.assign(qpsize, nullptr);
   column_rows.assign(qpsize, 0);
+  batch_variables.assign(qpsize, 0);
 }
 
 void Solver_B::start_schedule() {
@@ -237,6 +231,7 @@ void Solver_B::release_run() {
   release(sub_matrix);
   release(columns);
   release(column_rows);
+  release(batch_variables);
   release(list_value);
   release(list_position);
   release(stall_alpha);

@@ -117,6 +117,12 @@ class Solver_B {
   // sub_linear in the order pairs are visited, then solves the box
   // sub-problem in place of sub_alpha with the given tolerance.
   void solve_subproblem(int count, double tolerance);
+  // Hands the free active variables to use(variables, count) qpsize at a
+  // time, in position order, with columns[0..count-1] holding their Q
+  // columns of length len; row_of(v) is the column of variable v. qpsize
+  // columns are as many as the cache always holds at once.
+  template <typename Row_of, typename Use>
+  void for_free_column_batches(int len, Row_of row_of, Use use);
   // Exchanges entries i and j of the arrays every solver keeps per
   // position: gradient, bound_state, alpha and position_map. Each
   // swap_variables adds the arrays of its own.
@@ -169,12 +175,30 @@ class Solver_B {
   std::vector<double> sub_matrix;  // M: count x count, column-major, leading dimension count
   std::vector<const float*> columns;  // Q columns of the working set (Solver_B, Solver_MB)
   std::vector<int> column_rows;       // indices handed to get_columns, qpsize at most
+  std::vector<int> batch_variables;   // the variables whose columns those are
 
  private:
   // Phase lists of choose_working_set, sized for qpsize.
   std::vector<double> list_value;
   std::vector<int> list_position;
 };
+
+template <typename Row_of, typename Use>
+void Solver_B::for_free_column_batches(int len, Row_of row_of, Use use) {
+  int count = 0;
+  for (int v = 0; v <= active_count; ++v) {
+    if (v < active_count && bound_state[v] == Bound_state::free) {
+      batch_variables[count] = v;
+      column_rows[count] = row_of(v);
+      ++count;
+    }
+    if (count == qpsize || (v == active_count && count > 0)) {
+      q_matrix->get_columns(column_rows.data(), count, len, columns.data());
+      use(batch_variables.data(), count);
+      count = 0;
+    }
+  }
+}
 
 }  // namespace tevra
 

@@ -103,26 +103,16 @@ void Solver_MB::spread(int y, int m, double scale, const float* col, double* tar
 void Solver_MB::rebuild_gradient() {
   if (active_count == var_count) return;
   for (int p = active_count; p < var_count; ++p) gradient[p] = bound_gradient[p] + linear_constant;
-  // Columns are fetched qpsize at a time (as many as the cache always
-  // holds); the variables still spread in position order.
-  int* const free_variables = batch_variables.data();
-  int count = 0;
-  for (int v = 0; v <= active_count; ++v) {
-    if (v < active_count && bound_state[v] == Bound_state::free) {
-      free_variables[count] = v;
-      column_rows[count] = sample_of[v];
-      ++count;
-    }
-    if (count == qpsize || (v == active_count && count > 0)) {
-      q_matrix->get_columns(column_rows.data(), count, sample_count, columns.data());
-      for (int k = 0; k < count; ++k) {
-        const int u = free_variables[k];
-        spread(own_class[u], other_class[u], alpha[u], columns[k], gradient.data(),
-               Ranges::inactive);
-      }
-      count = 0;
-    }
-  }
+  // The variables still spread in position order.
+  for_free_column_batches(
+      sample_count, [this](int v) { return sample_of[v]; },
+      [this](const int* batch, int count) {
+        for (int k = 0; k < count; ++k) {
+          const int v = batch[k];
+          spread(own_class[v], other_class[v], alpha[v], columns[k], gradient.data(),
+                 Ranges::inactive);
+        }
+      });
 }
 
 void Solver_MB::after_failed_full_check() {
@@ -159,7 +149,6 @@ void Solver_MB::set_up(int l, Kernel& q, double b, const double* start_alpha,
   own_class.assign(own_class_in, own_class_in + l);
   other_class.assign(l, 0);
   sample_of.assign(l, 0);
-  batch_variables.assign(qpsize, 0);
   const int blocks = class_count * class_count;
   block_start.assign(blocks + 1, 0);
   inactive_start.assign(blocks + 1, 0);
@@ -256,7 +245,6 @@ void Solver_MB::optimize(int l, Kernel& q, double b, double* caller_alpha,
   own_class = {};
   other_class = {};
   sample_of = {};
-  batch_variables = {};
   block_start = {};
   inactive_start = {};
 }

@@ -106,7 +106,6 @@ class Solver_MB : public Solver_B {
   const double* class_C = nullptr;   // upper bound per class (borrowed)
   double linear_constant = 0;        // b, shared by every variable
   std::vector<int> sample_of;        // sample (class-sorted order) of the variable
-  std::vector<int> batch_variables;  // rebuild_gradient: variables of one column batch
   int sample_count = 0;              // l0 = var_count / (class_count - 1)
   int class_count = 0;               // n
   std::vector<int> block_start;      // n*n + 1 starts of the active block ranges
