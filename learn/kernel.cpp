@@ -90,16 +90,16 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
       coef0(param.coef0) {
   switch (kernel_type) {
     case linear:
-      pair_kernel = &Kernel::linear_pair;
+      pair_kernel = &Kernel::dot_pair<linear>;
       break;
     case polynomial:
-      pair_kernel = &Kernel::polynomial_pair;
+      pair_kernel = &Kernel::dot_pair<polynomial>;
       break;
     case rbf:
-      pair_kernel = &Kernel::rbf_pair;
+      pair_kernel = &Kernel::dot_pair<rbf>;
       break;
     case sigmoid:
-      pair_kernel = &Kernel::sigmoid_pair;
+      pair_kernel = &Kernel::dot_pair<sigmoid>;
       break;
     case precomputed:
       pair_kernel = &Kernel::precomputed_pair;
@@ -169,21 +169,6 @@ void Kernel::swap_entries(int i, int j) {
 
 void Kernel::get_columns(const int* positions, int count, int len, const float** columns) {
   for (int k = 0; k < count; ++k) columns[k] = get_column(positions[k], len);
-}
-
-double Kernel::linear_pair(int i, int j) const { return dot(samples[i], samples[j]); }
-
-double Kernel::polynomial_pair(int i, int j) const {
-  return integer_power(gamma * dot(samples[i], samples[j]) + coef0, degree);
-}
-
-double Kernel::rbf_pair(int i, int j) const {
-  return std::exp(
-      -((squared_norms[i] + squared_norms[j] - 2 * dot(samples[i], samples[j])) * gamma));
-}
-
-double Kernel::sigmoid_pair(int i, int j) const {
-  return std::tanh(gamma * dot(samples[i], samples[j]) + coef0);
 }
 
 // Entry m of sample i holds its kernel value with the sample of serial m;

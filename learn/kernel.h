@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 #include <vector>
 
 #include "learn/tevra.h"
@@ -122,11 +123,35 @@ class Kernel {
                     int len, const float** columns, Store store);
 
  private:
-  // Member formulas, one per kernel_type.
-  double linear_pair(int i, int j) const;
-  double polynomial_pair(int i, int j) const;
-  double rbf_pair(int i, int j) const;
-  double sigmoid_pair(int i, int j) const;
+  // K(i, j) from the dot product of samples i and j, by the formula of
+  // the dot-product kernel type (rbf through the squared norms). The one
+  // place each formula is written: every path to a kernel value uses it.
+  template <int type>
+  double from_dot(int i, int j, double dot) const {
+    static_assert(type == linear || type == polynomial || type == rbf || type == sigmoid,
+                  "a dot-product kernel");
+    if constexpr (type == linear) {
+      return dot;
+    } else if constexpr (type == polynomial) {
+      return integer_power(gamma * dot + coef0, degree);
+    } else if constexpr (type == rbf) {
+      return std::exp(-((squared_norms[i] + squared_norms[j] - 2 * dot) * gamma));
+    } else {
+      return std::tanh(gamma * dot + coef0);
+    }
+  }
+
+  // Calls body(std::integral_constant<int, kernel_type>()) when kernel_type
+  // is a dot-product kernel, so that the type is tested once per call and
+  // never per entry; does nothing for the others.
+  template <typename Body>
+  void with_dot_kernel(Body body) const;
+
+  // Member formulas bound to pair_kernel.
+  template <int type>
+  double dot_pair(int i, int j) const {
+    return from_dot<type>(i, j, dot(samples[i], samples[j]));
+  }
   double precomputed_pair(int i, int j) const;
   double unknown_pair(int i, int j) const;
 
@@ -169,6 +194,26 @@ class Kernel {
   std::vector<double> dense_block;  // all zero between batches; empty if batch_width is 1
 };
 
+template <typename Body>
+void Kernel::with_dot_kernel(Body body) const {
+  switch (kernel_type) {
+    case linear:
+      body(std::integral_constant<int, linear>());
+      break;
+    case polynomial:
+      body(std::integral_constant<int, polynomial>());
+      break;
+    case rbf:
+      body(std::integral_constant<int, rbf>());
+      break;
+    case sigmoid:
+      body(std::integral_constant<int, sigmoid>());
+      break;
+    default:  // no dense row and no batches for the other kernels
+      break;
+  }
+}
+
 template <typename Finish>
 void Kernel::column_pass(const int* js, int n, Finish finish) {
   int t = 0;
@@ -187,28 +232,11 @@ void Kernel::kernel_column_at(int i, const int* js, int n, Store store) {
     return;
   }
   scatter(samples[i]);
-  switch (kernel_type) {
-    case linear:
-      column_pass(js, n, [&](int j, double dot) { store(j, dot); });
-      break;
-    case polynomial:
-      column_pass(js, n, [&](int j, double dot) {
-        store(j, integer_power(gamma * dot + coef0, degree));
-      });
-      break;
-    case rbf: {
-      const double norm_i = squared_norms[i];
-      column_pass(js, n, [&](int j, double dot) {
-        store(j, std::exp(-((norm_i + squared_norms[j] - 2 * dot) * gamma)));
-      });
-      break;
-    }
-    case sigmoid:
-      column_pass(js, n, [&](int j, double dot) { store(j, std::tanh(gamma * dot + coef0)); });
-      break;
-    default:  // dense_row stays empty for every other kernel
-      break;
-  }
+  with_dot_kernel([&](auto type) {
+    column_pass(js, n, [&](int j, double dot) {
+      store(j, from_dot<decltype(type)::value>(i, j, dot));
+    });
+  });
   clear(samples[i]);
 }
 
@@ -265,30 +293,11 @@ void Kernel::kernel_columns_at(const int* rows, const int* begins, int count, co
       for (const Node* x = samples[batch[k]]; x->index != -1; ++x)
         dense_block[static_cast<size_t>(x->index) * width + k] = x->value;
     }
-    switch (kernel_type) {
-      case linear:
-        block_pass(starts, width, js, n,
-                   [&](int k, int j, double dot) { store(first + k, j, dot); });
-        break;
-      case polynomial:
-        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
-          store(first + k, j, integer_power(gamma * dot + coef0, degree));
-        });
-        break;
-      case rbf:
-        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
-          store(first + k, j,
-                std::exp(-((squared_norms[batch[k]] + squared_norms[j] - 2 * dot) * gamma)));
-        });
-        break;
-      case sigmoid:
-        block_pass(starts, width, js, n, [&](int k, int j, double dot) {
-          store(first + k, j, std::tanh(gamma * dot + coef0));
-        });
-        break;
-      default:  // batch_width stays 1 for every other kernel
-        break;
-    }
+    with_dot_kernel([&](auto type) {
+      block_pass(starts, width, js, n, [&](int k, int j, double dot) {
+        store(first + k, j, from_dot<decltype(type)::value>(batch[k], j, dot));
+      });
+    });
     for (int k = 0; k < width; ++k)
       for (const Node* x = samples[batch[k]]; x->index != -1; ++x)
         dense_block[static_cast<size_t>(x->index) * width + k] = 0;
