@@ -87,6 +87,16 @@ class Column_probe : public tevra::Kernel {
   std::vector<float> out;
 };
 
+// Column 0, 1, 2, ... of length l, one per iteration; items are entries.
+void fetch_columns_in_turn(benchmark::State& state, tevra::Kernel& q, int l) {
+  int i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(q.get_column(i, l));
+    i = (i + 1) % l;
+  }
+  state.SetItemsProcessed(state.iterations() * l);
+}
+
 // Columns of a batch computed together, as a working set's missing columns
 // are; items are kernel entries.
 class Batch_probe : public tevra::Kernel {
@@ -130,12 +140,7 @@ void BM_KernelColumn(benchmark::State& state) {
   const Sample_set& set = image_like();
   Column_probe probe(set.problem, parameter(static_cast<int>(state.range(0)), 1));
   const int l = set.problem.sample_count;
-  int i = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(probe.get_column(i, l));
-    i = (i + 1) % l;
-  }
-  state.SetItemsProcessed(state.iterations() * l);
+  fetch_columns_in_turn(state, probe, l);
 }
 BENCHMARK(BM_KernelColumn)->Arg(tevra::linear)->Arg(tevra::rbf)->Arg(tevra::polynomial)
     ->ArgName("kernel_type");
@@ -145,12 +150,7 @@ void BM_KernelColumnLarge(benchmark::State& state) {
   const Sample_set& set = image_like_large();
   Column_probe probe(set.problem, parameter(tevra::rbf, 1));
   const int l = set.problem.sample_count;
-  int i = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(probe.get_column(i, l));
-    i = (i + 1) % l;
-  }
-  state.SetItemsProcessed(state.iterations() * l);
+  fetch_columns_in_turn(state, probe, l);
 }
 BENCHMARK(BM_KernelColumnLarge);
 
@@ -162,12 +162,7 @@ void BM_BsvcColumnMiss(benchmark::State& state) {
   std::vector<signed char> signs(l);
   for (int k = 0; k < l; ++k) signs[k] = set.labels[k] > 0 ? 1 : -1;
   tevra::BSVC_Q q(set.problem, parameter(tevra::rbf, 0.0001), signs.data());
-  int i = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(q.get_column(i, l));
-    i = (i + 1) % l;
-  }
-  state.SetItemsProcessed(state.iterations() * l);
+  fetch_columns_in_turn(state, q, l);
 }
 BENCHMARK(BM_BsvcColumnMiss);
 
