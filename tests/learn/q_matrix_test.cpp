@@ -125,28 +125,44 @@ Sample_set samples_for(int kernel_type, int n) {
 // to hold partial columns. Every entry, whether cached or computed afresh,
 // must be the entry of the reordered matrix to the last bit.
 
-class Q_matrix_test : public testing::TestWithParam<std::tuple<Q_kind, int>> {};
+class Q_matrix_test : public testing::TestWithParam<std::tuple<Q_kind, int>> {
+ protected:
+  // The Q matrix of the test's class and kernel over count samples, on the
+  // smallest cache: qpsize complete columns.
+  void build(int qpsize, int count) {
+    Parameter param = kernel_parameter(std::get<1>(GetParam()), 2, 0.2, 0.5);
+    param.cache_size = 1e-9;
+    param.qpsize = qpsize;
+    set = samples_for(param.kernel_type, count);
+    q = make_q(kind, set, param, alternating_signs(set.count()), &reference);
+    n = reference.positions();
+  }
+
+  // Every fourth step swaps two random positions in both the Q matrix and
+  // the reference, for the classes that support swaps; true if it did.
+  bool swap_step(int step, std::mt19937& engine) {
+    if (kind == bone_class || step % 4 != 3) return false;
+    std::uniform_int_distribution<int> position(0, n - 1);
+    const int i = position(engine);
+    const int j = position(engine);
+    q->swap_entries(i, j);
+    reference.swap(i, j);
+    return true;
+  }
+
+  const Q_kind kind = std::get<0>(GetParam());
+  Sample_set set;
+  Reference reference;
+  std::unique_ptr<Kernel> q;
+  int n = 0;  // positions
+};
 
 TEST_P(Q_matrix_test, ColumnsFollowTheReorderedMatrix) {
-  const Q_kind kind = std::get<0>(GetParam());
-  Parameter param = kernel_parameter(std::get<1>(GetParam()), 2, 0.2, 0.5);
-  param.cache_size = 1e-9;  // the floor: qpsize columns
-  param.qpsize = 3;
-  Sample_set set = samples_for(param.kernel_type, 24);
-  Reference reference;
-  std::unique_ptr<Kernel> q = make_q(kind, set, param, alternating_signs(set.count()), &reference);
-  const int n = reference.positions();
-
+  build(3, 24);
   std::mt19937 engine(9);
   std::uniform_int_distribution<int> position(0, n - 1);
   for (int step = 0; step < 3000; ++step) {
-    if (kind != bone_class && step % 4 == 3) {
-      const int i = position(engine);
-      const int j = position(engine);
-      q->swap_entries(i, j);
-      reference.swap(i, j);
-      continue;
-    }
+    if (swap_step(step, engine)) continue;
     const int i = position(engine);
     const int len = 1 + position(engine);
     const float* column = q->get_column(i, len);
@@ -160,28 +176,15 @@ TEST_P(Q_matrix_test, ColumnsFollowTheReorderedMatrix) {
 // may repeat), all of which must still hold their values once the call
 // returns, on a cache that holds no more than qpsize complete columns.
 TEST_P(Q_matrix_test, BatchedColumnsFollowTheReorderedMatrix) {
-  const Q_kind kind = std::get<0>(GetParam());
-  Parameter param = kernel_parameter(std::get<1>(GetParam()), 2, 0.2, 0.5);
-  param.cache_size = 1e-9;
-  param.qpsize = 20;  // wider than one batch pass
-  Sample_set set = samples_for(param.kernel_type, 40);
-  Reference reference;
-  std::unique_ptr<Kernel> q = make_q(kind, set, param, alternating_signs(set.count()), &reference);
-  const int n = reference.positions();
-
+  const int qpsize = 20;  // wider than one batch pass
+  build(qpsize, 40);
   std::mt19937 engine(13);
   std::uniform_int_distribution<int> position(0, n - 1);
-  std::uniform_int_distribution<int> how_many(1, param.qpsize);
+  std::uniform_int_distribution<int> how_many(1, qpsize);
   std::vector<int> positions;
-  std::vector<const float*> columns(param.qpsize);
+  std::vector<const float*> columns(qpsize);
   for (int step = 0; step < 400; ++step) {
-    if (kind != bone_class && step % 4 == 3) {
-      const int i = position(engine);
-      const int j = position(engine);
-      q->swap_entries(i, j);
-      reference.swap(i, j);
-      continue;
-    }
+    if (swap_step(step, engine)) continue;
     positions.resize(how_many(engine));
     for (int& p : positions) p = position(engine);
     const int len = 1 + position(engine);
