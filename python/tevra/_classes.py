@@ -14,6 +14,7 @@ c_svc's coefficients signed so that the earlier class of each pair in
 classes_ is the positive side.
 """
 import numpy as np
+from sklearn.utils.class_weight import compute_class_weight
 from sklearn.utils.multiclass import check_classification_targets
 
 _INT32 = np.iinfo(np.int32)
@@ -47,11 +48,15 @@ class ClassMap:
 
     def weights(self, class_weight, y):
         """tevra's (label, factor) weight entries for a class_weight."""
-        from sklearn.utils.class_weight import compute_class_weight
-
         if class_weight is None:
             return []
-        factors = compute_class_weight(class_weight, classes=self.classes, y=y)
+        if isinstance(class_weight, dict):
+            unknown = [label for label in class_weight if label not in set(self.classes.tolist())]
+            if unknown:
+                raise ValueError(f"class_weight names labels that are not classes of y: {unknown}")
+            factors = [class_weight.get(c, 1.0) for c in self.classes.tolist()]
+        else:
+            factors = compute_class_weight(class_weight, classes=self.classes, y=y)
         return [(int(t), float(f)) for t, f in zip(self.tevra_labels, factors) if f != 1.0]
 
     def classes_of(self, tevra_labels):
