@@ -24,6 +24,15 @@ void bind_training(py::module_& module) {
       "a list of (label, factor) pairs; tevra-train's defaults for the others.");
 
   module.def(
+      "check_parameters",
+      [](const Dataset& data, const py::dict& parameters) {
+        Owned_parameter param(parameters);
+        prepare_parameters(data, &param.get());
+      },
+      py::arg("dataset"), py::arg("parameters"),
+      "Raises ValueError when the parameters cannot train on the set, as train would.");
+
+  module.def(
       "cross_validate",
       [](const Dataset& data, const py::dict& parameters, const std::vector<int>& order,
          int fold_count, bool verbose) {

@@ -10,6 +10,12 @@ from sklearn.datasets import load_svmlight_file
 REPO = pathlib.Path(__file__).resolve().parents[2]
 DATA = REPO / "tests" / "data"
 
+# Commands started by the tests run in other folders: they must find the
+# package by absolute paths.
+os.environ["PYTHONPATH"] = os.pathsep.join(
+    os.path.abspath(p) for p in os.environ.get("PYTHONPATH", "").split(os.pathsep) if p
+)
+
 
 def _tool(variable, relative):
     path = os.environ.get(variable) or str(REPO / "build" / relative)
@@ -61,3 +67,13 @@ def iris():
 @pytest.fixture(scope="session")
 def diabetes():
     return read_sparse("diabetes.train")
+
+
+@pytest.fixture(scope="module")
+def cluster():
+    """A Dask cluster of two single-threaded worker processes."""
+    from distributed import LocalCluster
+
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=":0") as local:
+        yield local
