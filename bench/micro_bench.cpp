@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "learn/box_subproblem.h"
+#include "learn/box/box_solver.h"
 #include "learn/kernel.h"
 #include "learn/q_matrix.h"
 #include "learn/tevra.h"
@@ -185,12 +185,13 @@ void BM_BoxSubproblem(benchmark::State& state) {
     }
   std::vector<double> upper(n, 1.0), linear(n, -1.0), x(n, 0.0);
   std::vector<double> m_copy(matrix), b_copy(linear);
+  tevra::Box_solver solver;
   for (auto _ : state) {
     std::fill(x.begin(), x.end(), 0.0);
     m_copy = matrix;
     b_copy = linear;
     tevra::Box_subproblem problem{1e-4, n, x.data(), upper.data(), m_copy.data(), b_copy.data()};
-    tevra::solve_box_subproblem(problem);
+    solver.solve(problem);
     benchmark::DoNotOptimize(x.data());
   }
 }

@@ -9,7 +9,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "tools/common/progress.h"
 
 namespace tevra {
 
@@ -108,7 +107,7 @@ void Solver_CS::optimize(int shrinking) {
   for (;;) {
     if (--countdown == 0) {
       if (shrinking) shrink();
-      log_info(".");
+      log_info(progress, ".");
       countdown = period;
     }
 
@@ -127,7 +126,7 @@ void Solver_CS::optimize(int shrinking) {
       rebuild_gradient();
       active_count = sample_count;
       next_known = false;
-      log_info("*");
+      log_info(progress, "*");
       violation = select_sample(&i);
       if (eps > violation || i < 0) break;
       countdown = 1;
@@ -421,8 +420,8 @@ void Solver_CS::finish(double* alpha_out) {
     if (std::fabs(alpha[t]) > 0) ++nSV;
     if (bound_shift[t] == 0) ++nFREE;
   }
-  log_info("\noptimization finished, #iter = %d, obj = %lf\n", iter, objective);
-  log_info("nSV = %d, nFREE = %d\n", nSV, nFREE);
+  log_info(progress, "\noptimization finished, #iter = %d, obj = %lf\n", iter, objective);
+  log_info(progress, "nSV = %d, nFREE = %d\n", nSV, nFREE);
 
   for (int p = 0; p < l; ++p)
     for (int m = 0; m < k; ++m)

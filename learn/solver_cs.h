@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "learn/kernel.h"
+#include "learn/progress.h"
 
 namespace tevra {
 
@@ -35,7 +36,8 @@ namespace tevra {
 // that a derived class can drive them one at a time.
 class Solver_CS {
  public:
-  Solver_CS() = default;
+  // Progress marks and the summary lines go to progress.
+  explicit Solver_CS(const Progress& progress) : progress(progress) {}
   Solver_CS(const Solver_CS&) = delete;
   Solver_CS& operator=(const Solver_CS&) = delete;
 
@@ -116,6 +118,7 @@ class Solver_CS {
   // raises *best and sets *chosen when one of them beats *best.
   void select_among(int begin, int end, double* best, int* chosen) const;
 
+  Progress progress;                  // where "." "*" and the summary lines go
   int active_count = 0;               // active samples occupy positions 0 .. active_count-1
   std::vector<double> gradient;       // G_i^m at class_entry(i, m), permuted with the samples
   std::vector<int> labels;            // y_i of the sample at each position

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include "tools/common/progress.h"
 
 namespace tevra {
 
@@ -238,7 +237,7 @@ void Solver_MB::optimize(int l, Kernel& q, double b, double* caller_alpha,
   result->bounds = static_cast<double*>(std::malloc(sizeof(double) * class_count));
   for (int y = 0; y < class_count; ++y) result->bounds[y] = class_C[y];
 
-  log_info("\noptimization finished, #iter = %d\n", iterations);
+  log_info(progress, "\noptimization finished, #iter = %d\n", iterations);
   write_back_alpha(caller_alpha);
 
   release_run();

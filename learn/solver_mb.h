@@ -32,7 +32,7 @@ namespace tevra {
 // selection chose rather than on whatever now sits at their old positions.
 class Solver_MB : public Solver_B {
  public:
-  Solver_MB() = default;
+  using Solver_B::Solver_B;
   ~Solver_MB() override = default;
 
   // Runs over l = (class_count - 1) * l0 variables given in the canonical

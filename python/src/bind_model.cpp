@@ -9,7 +9,7 @@
 #include <string>
 
 #include "python/src/bindings.h"
-#include "python/src/file_error.h"
+#include "python/src/errors.h"
 #include "python/src/prediction.h"
 #include "python/src/training.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "learn/tevra.h"
-#include "python/src/file_error.h"
+#include "python/src/errors.h"
 #include "python/src/node_rows.h"
 
 namespace tevra_python {

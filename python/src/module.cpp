@@ -4,7 +4,7 @@
 #include <Python.h>
 
 #include "python/src/bindings.h"
-#include "python/src/file_error.h"
+#include "python/src/errors.h"
 
 namespace py = pybind11;
 
@@ -19,6 +19,8 @@ PYBIND11_MODULE(_core, module) {
       py::object exception = py::reinterpret_borrow<py::object>(PyExc_OSError)(
           number, std::strerror(number), error.path);
       PyErr_SetObject(PyExc_OSError, exception.ptr());
+    } catch (const tevra_python::Out_of_memory& error) {
+      PyErr_SetString(PyExc_MemoryError, error.what());
     }
   });
   tevra_python::bind_data(module);

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tools/common/progress.h"
+#include "python/src/errors.h"
 
 namespace py = pybind11;
 
@@ -13,11 +13,11 @@ namespace tevra_python {
 
 namespace {
 
-void print_nothing(const char*) {}
+void print_nothing(const char*, void*) {}
 
 // The library must not see an exception, so a failing write is reported as
 // unraisable and the run goes on.
-void print_to_python(const char* text) {
+void print_to_python(const char* text, void*) {
   py::gil_scoped_acquire gil;
   try {
     py::module_::import("sys").attr("stdout").attr("write")(text);
@@ -26,24 +26,30 @@ void print_to_python(const char* text) {
   }
 }
 
-// One training run: where its progress text goes.
+// One training run of the library, with its progress output.
 class Training_session {
  public:
-  explicit Training_session(bool verbose) : saved_(tevra::print_hook) {
-    tevra::print_hook = verbose ? print_to_python : print_nothing;
+  explicit Training_session(bool verbose)
+      : run_(tevra::create_training_run(verbose ? print_to_python : print_nothing, nullptr)) {
+    if (run_ == nullptr) throw Out_of_memory("not enough memory to train");
   }
-  ~Training_session() { tevra::print_hook = saved_; }
+  ~Training_session() { tevra::destroy_training_run(&run_); }
   Training_session(const Training_session&) = delete;
   Training_session& operator=(const Training_session&) = delete;
 
   Model_ptr train(const tevra::Problem& problem, const tevra::Parameter& param) {
-    Model_ptr model(tevra::train_model(&problem, &param));
-    if (!model) throw std::runtime_error("training failed");
+    Model_ptr model(tevra::train_model(run_, &problem, &param));
+    if (!model) {
+      const char* error = tevra::training_run_error(run_);
+      const std::string message = error != nullptr ? error : "training failed";
+      if (message == "not enough memory to train") throw Out_of_memory(message);
+      throw std::runtime_error(message);
+    }
     return model;
   }
 
  private:
-  void (*saved_)(const char*);
+  tevra::Training_run* run_;
 };
 
 bool fits_int_after_truncation(double label) {

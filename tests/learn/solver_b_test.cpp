@@ -15,12 +15,16 @@ namespace tevra {
 namespace {
 
 using testing_support::Dense_Q;
-using testing_support::Output_capture;
+using testing_support::Test_run;
+using testing_support::With_test_run;
 using S = Bound_state;
 
 // Opens the solver's selection and shrinking to tests on a hand-made state.
-class Probe : public Solver_B {
+class Probe : private With_test_run, public Solver_B {
  public:
+  Probe() : Solver_B(test_run.box_solver(), test_run.progress()) {}
+  const std::string& output() const { return test_run.text(); }
+
   // A state of l variables with the given gradient and bound states, all
   // active unless active < l; C_pos = C_neg = 1.
   void set_state(int working_set_size, double tolerance, const std::vector<double>& g,
@@ -286,10 +290,9 @@ TEST(ScheduleTest, FailedFullCheckShrinksInTheNextPass) {
   probe.set_state(2, 1e-3, {0.5, 9, 9}, {S::at_lower, S::at_lower, S::at_lower}, 1, &q);
   probe.b() = {0.5, -0.5, -0.25};
   probe.start_schedule();
-  Output_capture capture;
   int count = 0;
   ASSERT_TRUE(probe.next_working_set(&count));
-  EXPECT_EQ(capture.text(), "*");
+  EXPECT_EQ(probe.output(), "*");
   // The hook runs after the re-selection over all variables.
   EXPECT_EQ(probe.hook_calls, 1);
   EXPECT_EQ(probe.hook_saw_active, 3);
@@ -299,7 +302,7 @@ TEST(ScheduleTest, FailedFullCheckShrinksInTheNextPass) {
   // The next pass reaches the shrinking step at once; as nothing moved in
   // between, its working-set comparison then ends the run.
   EXPECT_FALSE(probe.next_working_set(&count));
-  EXPECT_EQ(capture.text(), "*.");
+  EXPECT_EQ(probe.output(), "*.");
   EXPECT_EQ(probe.schedule_counter(), probe.schedule_period());
   EXPECT_EQ(probe.hook_calls, 1);
 }
@@ -319,12 +322,12 @@ Solver_run run_solver(const std::vector<double>& q, std::vector<double> b,
   const int l = static_cast<int>(b.size());
   Dense_Q matrix(l, q);
   Solver_run run;
-  Output_capture capture;
-  Solver_B solver;
+  Test_run test_run;
+  Solver_B solver(test_run.box_solver(), test_run.progress());
   solver.optimize(l, matrix, b.data(), signs.data(), alpha.data(), C_pos, C_neg, eps, &run.result,
                   shrinking, qpsize);
   run.alpha = alpha;
-  run.output = capture.text();
+  run.output = test_run.text();
   run.column_requests = matrix.column_requests;
   run.shortest_request = matrix.shortest_request;
   return run;

@@ -1,5 +1,5 @@
-// Helpers shared by the decomposition-solver tests: a dense Q-matrix object,
-// captured progress output and an independent reference solve.
+// Helpers shared by the decomposition-solver tests: a dense Q-matrix object
+// and an independent reference solve.
 #ifndef TEVRA_TESTS_LEARN_SOLVER_TEST_SUPPORT_H_
 #define TEVRA_TESTS_LEARN_SOLVER_TEST_SUPPORT_H_
 
@@ -11,31 +11,10 @@
 
 #include "learn/kernel.h"
 #include "learn/tevra.h"
-#include "tools/common/progress.h"
+#include "tests/learn/test_run.h"
 
 namespace tevra {
 namespace testing_support {
-
-inline std::string& captured_output() {
-  static std::string text;
-  return text;
-}
-
-inline void capture_text(const char* text) { captured_output() += text; }
-
-// Routes the library's progress output into captured_output() while alive.
-class Output_capture {
- public:
-  Output_capture() : saved_(print_hook) {
-    captured_output().clear();
-    print_hook = capture_text;
-  }
-  ~Output_capture() { print_hook = saved_; }
-  const std::string& text() const { return captured_output(); }
-
- private:
-  void (*saved_)(const char*);
-};
 
 // Q matrix given entry by entry (rounded to float like the real ones), that
 // follows swap_entries and counts column requests.
