@@ -77,3 +77,8 @@ def cluster():
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                       dashboard_address=":0") as local:
         yield local
+
+
+def pytest_configure(config):
+    # Debian's tornado and distributed disagree about event loops; harmless.
+    config.addinivalue_line("filterwarnings", "ignore:make_current is deprecated:DeprecationWarning")
