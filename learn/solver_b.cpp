@@ -239,7 +239,7 @@ void Solver_B::release_run() {
   stall_snapshot = false;
 }
 
-void Solver_B::optimize(int l, Kernel& matrix, double* b, const signed char* sign, double* start,
+void Solver_B::optimize(int l, Q_matrix& matrix, double* b, const signed char* sign, double* start,
                         double cost_pos, double cost_neg, double tolerance, Solve_result* result,
                         int shrink_flag, int working_set_size) {
   q_matrix = &matrix;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "learn/box/box_solver.h"
-#include "learn/kernel.h"
+#include "learn/q_matrix.h"
 #include "learn/progress.h"
 
 namespace tevra {
@@ -62,7 +62,7 @@ class Solver_B {
   // Kernel-based run over l variables. linear_term is borrowed and left
   // permuted; signs and alpha are copied; alpha returns the solution in the
   // caller's order. qpsize >= 2.
-  virtual void optimize(int l, Kernel& q_matrix, double* linear_term, const signed char* signs,
+  virtual void optimize(int l, Q_matrix& q_matrix, double* linear_term, const signed char* signs,
                         double* alpha, double C_pos, double C_neg, double eps,
                         Solve_result* result, int shrinking, int qpsize);
 
@@ -145,7 +145,7 @@ class Solver_B {
   std::vector<double> gradient;          // G = Q alpha + b; exact at active positions only
   std::vector<Bound_state> bound_state;  // at_lower / at_upper / free per position
   std::vector<double> alpha;             // the variables, in position order (own copy)
-  Kernel* q_matrix = nullptr;            // Q-matrix object, borrowed from the caller
+  Q_matrix* q_matrix = nullptr;          // Q-matrix object, borrowed from the caller
   double eps = 0;                        // stopping tolerance
   std::vector<int> position_map;         // caller's index of the variable at each position
   std::vector<double> bound_gradient;    // sum over j at upper bound of C_j Q(p, j); shrinking only

@@ -26,7 +26,7 @@ bool negative_zero(double v) { return v == 0 && std::signbit(v); }
 
 }  // namespace
 
-void Solver_CS::solve(int l, Kernel& Q, double* alpha, const int* labels,
+void Solver_CS::solve(int l, Q_matrix& Q, double* alpha, const int* labels,
                       const double* class_C, double eps, int shrinking, int nr_class,
                       int svm_type) {
   initialize(l, Q, alpha, labels, class_C, eps, nr_class, svm_type);
@@ -34,7 +34,7 @@ void Solver_CS::solve(int l, Kernel& Q, double* alpha, const int* labels,
   finish(alpha);
 }
 
-void Solver_CS::initialize(int l, Kernel& Q, const double* alpha_in,
+void Solver_CS::initialize(int l, Q_matrix& Q, const double* alpha_in,
                            const int* labels_in, const double* class_C, double eps,
                            int nr_class, int svm_type) {
   this->Q = &Q;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "learn/alpha_seeding.h"
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 #include "learn/solver_b_linear.h"
 #include "learn/training_routines.h"
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 #include "learn/solver_cs.h"
 #include "learn/training_routines.h"
 

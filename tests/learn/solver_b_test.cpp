@@ -28,7 +28,7 @@ class Probe : private With_test_run, public Solver_B {
   // A state of l variables with the given gradient and bound states, all
   // active unless active < l; C_pos = C_neg = 1.
   void set_state(int working_set_size, double tolerance, const std::vector<double>& g,
-                 const std::vector<S>& states, int active, Kernel* q = nullptr) {
+                 const std::vector<S>& states, int active, Q_matrix* q = nullptr) {
     const int l = static_cast<int>(g.size());
     std::vector<double> zeros(l, 0.0);
     allocate_run(l, zeros.data(), tolerance, 1, working_set_size, true);
@@ -186,7 +186,7 @@ std::vector<double> unit_q(int n) {
 
 TEST(ShrinkTest, DeactivatesOnlyVariablesBeyondTheLargestViolation) {
   // Gm = 0.5 (position 0); eps small enough that no reactivation follows.
-  Dense_Q q(5, unit_q(5));
+  Dense_Q q(5, testing_support::single(unit_q(5)));
   Probe probe;
   probe.set_state(2, 0.01, {-0.5, 0.6, 0.5, -0.6, -0.5},
                   {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper}, 5, &q);
@@ -200,7 +200,7 @@ TEST(ShrinkTest, DeactivatesOnlyVariablesBeyondTheLargestViolation) {
 }
 
 TEST(ShrinkTest, FreeVariablesStayActive) {
-  Dense_Q q(3, unit_q(3));
+  Dense_Q q(3, testing_support::single(unit_q(3)));
   Probe probe;
   probe.set_state(2, 0.01, {-0.5, 5, 0.0}, {S::at_lower, S::free, S::free}, 3, &q);
   probe.shrink();
@@ -208,7 +208,7 @@ TEST(ShrinkTest, FreeVariablesStayActive) {
 }
 
 TEST(ShrinkTest, NothingHappensBelowEps) {
-  Dense_Q q(2, unit_q(2));
+  Dense_Q q(2, testing_support::single(unit_q(2)));
   Probe probe;
   probe.set_state(2, 0.1, {-0.05, 3}, {S::at_lower, S::at_lower}, 2, &q);
   probe.shrink();
@@ -219,7 +219,7 @@ TEST(ShrinkTest, NothingHappensBelowEps) {
 TEST(ShrinkTest, ReactivatesOnceWithRebuiltGradients) {
   // eps 0.1, Gm 0.5 <= 10 eps: inactive variables are judged with rebuilt
   // gradients (b + bound_gradient here, as no free variable is active).
-  Dense_Q q6(6, unit_q(6));
+  Dense_Q q6(6, testing_support::single(unit_q(6)));
   Probe probe;
   probe.set_state(2, 0.1, {-0.5, 9, 9, 9, 9, 9},
                   {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper, S::at_lower},
@@ -244,7 +244,7 @@ TEST(ShrinkTest, ReactivatesOnceWithRebuiltGradients) {
 }
 
 TEST(ShrinkTest, NoReactivationAboveTenEps) {
-  Dense_Q q(2, unit_q(2));
+  Dense_Q q(2, testing_support::single(unit_q(2)));
   Probe probe;
   probe.set_state(2, 0.01, {-0.5, 9}, {S::at_lower, S::at_lower}, 1, &q);
   probe.b() = {0, -1};  // would come back if the pass ran
@@ -285,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(Values, Period_test,
 TEST(ScheduleTest, FailedFullCheckShrinksInTheNextPass) {
   // The active variable is optimal; the inactive one at 0 violates once its
   // gradient is rebuilt (b = -0.5). period = min(6 / 2, 2000 / 2) = 3.
-  Dense_Q q(3, unit_q(3));
+  Dense_Q q(3, testing_support::single(unit_q(3)));
   Probe probe;
   probe.set_state(2, 1e-3, {0.5, 9, 9}, {S::at_lower, S::at_lower, S::at_lower}, 1, &q);
   probe.b() = {0.5, -0.5, -0.25};
@@ -320,7 +320,7 @@ Solver_run run_solver(const std::vector<double>& q, std::vector<double> b,
                const std::vector<signed char>& signs, std::vector<double> alpha, double C_pos,
                double C_neg, double eps, int shrinking, int qpsize) {
   const int l = static_cast<int>(b.size());
-  Dense_Q matrix(l, q);
+  Dense_Q matrix(l, testing_support::single(q));
   Solver_run run;
   Test_run test_run;
   Solver_B solver(test_run.box_solver(), test_run.progress());
@@ -328,8 +328,8 @@ Solver_run run_solver(const std::vector<double>& q, std::vector<double> b,
                   shrinking, qpsize);
   run.alpha = alpha;
   run.output = test_run.text();
-  run.column_requests = matrix.column_requests;
-  run.shortest_request = matrix.shortest_request;
+  run.column_requests = matrix.column_requests();
+  run.shortest_request = matrix.shortest_request();
   return run;
 }
 

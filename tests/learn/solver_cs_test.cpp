@@ -10,58 +10,15 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "tests/learn/test_run.h"
+#include "tests/learn/solver_test_support.h"
 
 namespace tevra {
 namespace {
 
+using testing_support::Dense_Q;
 using testing_support::Test_run;
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
-
-// A dense Q matrix given by its single-precision entries. It follows the
-// solver's sample exchanges through a permutation, and records every column
-// request and every progress text in one event log, so that tests can see
-// when the solver updated a sample and when it printed.
-class Dense_Q : public Kernel {
- public:
-  Dense_Q(int l, std::vector<float> entries)
-      : Kernel(0, nullptr, linear_parameter()),
-        l(l),
-        entries(std::move(entries)),
-        order(l),
-        buffer(l > 0 ? l : 1) {
-    for (int i = 0; i < l; ++i) order[i] = i;
-  }
-
-  const float* get_column(int i, int len) override {
-    events.push_back('c');
-    lengths.push_back(len);
-    for (int j = 0; j < len; ++j) buffer[j] = entry(order[i], order[j]);
-    return buffer.data();
-  }
-
-  void swap_entries(int i, int j) override {
-    std::swap(order[i], order[j]);
-    ++swaps;
-  }
-
-  float entry(int a, int b) const { return entries[static_cast<std::size_t>(a) * l + b]; }
-
-  static Parameter linear_parameter() {
-    Parameter param = default_parameter();
-    param.kernel_type = linear;
-    return param;
-  }
-
-  int l;
-  std::vector<float> entries;  // row-major l x l, in the caller's order
-  std::vector<int> order;      // caller's sample at each position
-  std::vector<float> buffer;
-  std::string events;          // 'c' per column request, then the printed texts
-  std::vector<int> lengths;    // length of each column request
-  int swaps = 0;
-};
 
 // Exposes the single steps of the solver.
 class Probe : public Solver_CS {

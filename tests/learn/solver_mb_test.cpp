@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 #include "multiclass_dual_reference.h"
 #include "tests/learn/test_run.h"
 

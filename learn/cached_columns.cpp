@@ -1,6 +1,5 @@
-// Byte count of the column cache shared by every Q-matrix class, and the
-// batched fetch of several columns.
-#include "learn/q_matrix.h"
+// The cache's byte count and the fetch and mirror steps of Cached_columns.
+#include "learn/cached_columns.h"
 
 #include <algorithm>
 #include <climits>
@@ -19,8 +18,10 @@ long long cache_bytes(const Parameter& param) {
   return static_cast<long long>(std::trunc(bytes));
 }
 
-int Column_batch::fetch(Column_cache& cache, const int* indices, int count, int len,
-                        const float** columns) {
+Cached_columns::Cached_columns(Kernel& kernel, int count, const Parameter& param)
+    : kernel(kernel), cache(count, cache_bytes(param), param.qpsize) {}
+
+int Cached_columns::fetch(const int* indices, int count, int len, const float** columns) {
   // Every list is sized before the first fetch: once the cache has handed
   // out storage, nothing may fail until the columns are filled.
   if (static_cast<int>(rows.size()) < count) {
@@ -44,7 +45,7 @@ int Column_batch::fetch(Column_cache& cache, const int* indices, int count, int 
   return misses;
 }
 
-int Column_batch::mirror(const Column_cache& cache, int misses, int end) {
+int Cached_columns::mirror(int misses, int end) {
   int begin = end;
   int last_row = 0;
   for (int k = 0; k < misses; ++k) {
