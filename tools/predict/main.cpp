@@ -1,10 +1,10 @@
 // tevra-predict: predicts every line of a test set with a model file, writes
 // one prediction per line and prints the accuracy or the regression errors.
 //
-// Deviations that keep a run from ending in silent harm: a test line that a
-// precomputed model would read beyond is refused like any malformed line,
-// and a failure to write the output file ends the run with status 1 instead
-// of reporting success.
+// So that no run ends in silent harm, a test line that a precomputed model
+// would read beyond is refused like any malformed line, and a failure to
+// write the output file ends the run with status 1 instead of reporting
+// success.
 #include <cstdio>
 #include <cstdlib>
 
