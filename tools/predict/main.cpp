@@ -10,8 +10,8 @@
 
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
+#include "tools/predict/line_batch.h"
 #include "tools/predict/required_entries.h"
-#include "tools/common/sample_line.h"
 
 namespace {
 
@@ -53,29 +53,33 @@ int main(int argc, char** argv) {
 
   const int svm_type = model->param.svm_type;
   const int required_entries = required_entry_count(*model);
-  Sample_buffer sample = make_sample_buffer();
+  // Lines are predicted a batch at a time on every thread, and written and
+  // summed in input order.
+  Line_batch batch(*model, [required_entries](const Node*, int entry_count) {
+    return entry_count >= required_entries;
+  });
   Totals totals;
   int line_number = 0;
-  const char* line;
-  while ((line = read_line(input)) != nullptr) {
-    ++line_number;
-    double y;
-    int entry_count;
-    if (!parse_sample_line(line, line_length, &sample, &y, &entry_count) ||
-        entry_count < required_entries) {
-      std::fflush(output);
-      report_input_error(line_number);
+  for (int lines; (lines = batch.read(input)) > 0;) {
+    batch.predict();
+    for (int k = 0; k < lines; ++k) {
+      ++line_number;
+      if (!batch.well_formed(k)) {
+        std::fflush(output);
+        report_input_error(line_number);
+      }
+      std::fputs(batch.text(k), output);
+      const double v = batch.prediction(k);
+      const double y = batch.target(k);
+      if (v == y) ++totals.correct;
+      totals.error += (v - y) * (v - y);
+      totals.sum_v += v;
+      totals.sum_y += y;
+      totals.sum_vv += v * v;
+      totals.sum_yy += y * y;
+      totals.sum_vy += v * y;
+      ++totals.total;
     }
-    const double v = predict_value(model, sample.nodes);
-    std::fprintf(output, "%g\n", v);
-    if (v == y) ++totals.correct;
-    totals.error += (v - y) * (v - y);
-    totals.sum_v += v;
-    totals.sum_y += y;
-    totals.sum_vv += v * v;
-    totals.sum_yy += y * y;
-    totals.sum_vy += v * y;
-    ++totals.total;
   }
 
   // Every prediction must be in the file before the run can report success.
@@ -98,7 +102,6 @@ int main(int argc, char** argv) {
   }
 
   destroy_model(&model);
-  release_sample_buffer(&sample);
   std::fclose(input);
   std::fclose(output);
   return write_failed ? 1 : 0;
