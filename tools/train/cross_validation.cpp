@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "learn/parallel.h"
+
 namespace tevra {
 
 namespace {
@@ -34,6 +36,12 @@ void shuffle(Problem* problem) {
   }
 }
 
+// Work of predicting `count` samples, in the units of parallel_for: a few
+// steps per support vector and sample.
+long long prediction_work(const Model& model, int count) {
+  return 4LL * count * (static_cast<long long>(model.total_sv) + 1);
+}
+
 }  // namespace
 
 bool cross_validate(Training_run* run, Problem* problem, const Parameter& param, int fold_count) {
@@ -45,6 +53,7 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   Regression_sums totals;
   std::vector<Node*> samples(l);
   std::vector<double> labels(l);
+  std::vector<double> predictions(l);
   for (int k = 0; k < fold_count; ++k) {
     // In 64 bits: k * l overflows an int for large sets and many folds.
     const int begin = static_cast<int>(static_cast<long long>(k) * l / fold_count);
@@ -65,10 +74,21 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
 
     Model* model = train_model(run, &training, &param);
     if (model == nullptr) return false;
+    // The held-out samples are predicted on every thread, then counted and
+    // summed in fold order.
+    Node* const* const held_out = problem->samples + begin;
+    try {
+      parallel_for(end - begin, prediction_work(*model, end - begin), [&](int from, int to) {
+        for (int j = from; j < to; ++j) predictions[j] = predict_value(model, held_out[j]);
+      });
+    } catch (...) {
+      destroy_model(&model);
+      throw;
+    }
     int correct = 0;
     double fold_error = 0;
     for (int j = begin; j < end; ++j) {
-      const double v = predict_value(model, problem->samples[j]);
+      const double v = predictions[j - begin];
       const double y = problem->labels[j];
       if (regression) {
         fold_error += (v - y) * (v - y);
