@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing tevra needs, where it is missing:
-# compilers, CMake, GoogleTest, reference BLAS/LAPACK, and GNU Octave (the
-# host of the extension modules and their tests).
+# compilers, CMake, GoogleTest, reference BLAS/LAPACK, GNU Octave (the host
+# of the extension modules and their tests), and for the race check clang
+# with LLVM's OpenMP runtime, its Archer tool and ThreadSanitizer.
 set -euo pipefail
 need=()
 command -v g++ >/dev/null || need+=(g++)
@@ -12,6 +13,9 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v octave-cli >/dev/null || need+=(octave)
 command -v mkoctfile >/dev/null || need+=(liboctave-dev)
+[ -x /usr/lib/llvm-14/bin/clang++ ] || need+=(clang-14)
+[ -e /usr/lib/llvm-14/lib/libarcher.so ] || need+=(libomp-14-dev)
+compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.tsan-x86_64.a" >/dev/null || need+=(libclang-rt-14-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""
