@@ -87,7 +87,9 @@ const char* check_parameters(const Problem* problem, const Parameter* param);
 // Trains a model; its support vectors borrow the problem's nodes.
 Model* train_model(const Problem* problem, const Parameter* param);
 
-// Writes the model file; 0 on success, -1 on failure.
+// Writes the model file; 0 on success, -1 on failure. An existing file is
+// replaced only once the new one is complete, so a failed save leaves it as
+// it was.
 int save_model_file(const char* file_name, const Model* model);
 // Reads a model file; null on failure (after one message for bad content).
 Model* load_model_file(const char* file_name);

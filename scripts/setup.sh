@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing tevra needs, where it is missing:
-# compilers, CMake, GoogleTest, reference BLAS/LAPACK, and GNU Octave (the
-# host of the extension modules and their tests).
+# compilers, CMake, GoogleTest, reference BLAS/LAPACK, GNU Octave (the host
+# of the extension modules and their tests), and the locale sources from
+# which a test builds a locale whose decimal point is a comma.
 set -euo pipefail
 need=()
 command -v g++ >/dev/null || need+=(g++)
@@ -12,6 +13,8 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v octave-cli >/dev/null || need+=(octave)
 command -v mkoctfile >/dev/null || need+=(liboctave-dev)
+command -v localedef >/dev/null || need+=(libc-bin)
+[ -f /usr/share/i18n/locales/de_DE ] || need+=(locales)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""
