@@ -33,11 +33,27 @@ void shuffle(Problem* problem) {
   }
 }
 
+// Position of the first sample of fold k, in 64 bits: k * l overflows an
+// int for large sets and many folds.
+int fold_start(int k, int l, int fold_count) {
+  return static_cast<int>(static_cast<long long>(k) * l / fold_count);
+}
+
 }  // namespace
 
 void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
   const int l = problem->sample_count;
   const bool regression = param.svm_type == epsilon_svr;
+  // A fold that holds every sample leaves nothing to train its model on.
+  for (int k = 0; k < fold_count; ++k) {
+    if (fold_start(k + 1, l, fold_count) - fold_start(k, l, fold_count) == l) {
+      std::fprintf(stderr,
+                   "Error: too few samples for %d-fold cross validation: a fold would train on "
+                   "none\n",
+                   fold_count);
+      std::exit(1);
+    }
+  }
   shuffle(problem);
 
   int total_correct = 0;
@@ -45,9 +61,8 @@ void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
   std::vector<Node*> samples(l);
   std::vector<double> labels(l);
   for (int k = 0; k < fold_count; ++k) {
-    // In 64 bits: k * l overflows an int for large sets and many folds.
-    const int begin = static_cast<int>(static_cast<long long>(k) * l / fold_count);
-    const int end = static_cast<int>(static_cast<long long>(k + 1) * l / fold_count);
+    const int begin = fold_start(k, l, fold_count);
+    const int end = fold_start(k + 1, l, fold_count);
 
     Problem training;
     training.sample_count = l - (end - begin);

@@ -7,7 +7,9 @@
 namespace tevra {
 
 // Shuffles problem in place (unseeded rand), trains one model per fold and
-// prints the per-fold and total results to standard output.
+// prints the per-fold and total results to standard output. A split in which
+// some fold would train on no samples (a set of one sample) is refused with
+// a message on standard error and exit status 1, before anything is trained.
 void cross_validate(Problem* problem, const Parameter& param, int fold_count);
 
 }  // namespace tevra

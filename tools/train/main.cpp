@@ -5,6 +5,7 @@
 #include <new>
 
 #include "learn/tevra.h"
+#include "tools/common/same_file.h"
 #include "tools/train/cross_validation.h"
 #include "tools/train/options.h"
 #include "tools/train/training_reader.h"
@@ -17,6 +18,12 @@ int main(int argc, char** argv) try {
 
   Train_options options;
   parse_options(argc, argv, &options);
+  // Refused before the training set is read: the model would replace it.
+  if (!options.cv_mode && is_same_file(options.model_file, options.training_set_file)) {
+    std::fprintf(stderr, "Error: model file %s is the same file as training set file %s\n",
+                 options.model_file, options.training_set_file);
+    std::exit(1);
+  }
 
   Problem problem{};
   Node* node_store = nullptr;
