@@ -15,6 +15,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "learn/tevra.h"
+#include "tools/common/line_reader.h"
 #include "tools/train/training_reader.h"
 #if TEVRA_FUZZ_CROSS_VALIDATION
 #include "tools/train/cross_validation.h"
@@ -44,13 +45,22 @@ void read(void* raw) {
   tevra::read_training_set(c.path.c_str(), &c.param, &c.problem, &c.node_store);
 }
 
+#if TEVRA_FUZZ_CROSS_VALIDATION
+// Cross-validation refuses a split it cannot train with an exit(), as the
+// tool ends its run.
+void cross_validate(void* raw) {
+  Context& c = *static_cast<Context*>(raw);
+  tevra::cross_validate(&c.problem, c.param, c.fold_count);
+}
+#endif
+
 void train_and_predict(Context& context) {
   tevra::Parameter& param = context.param;
   const tevra::Problem& problem = context.problem;
   if (tevra::check_parameters(&problem, &param) == nullptr) {
 #if TEVRA_FUZZ_CROSS_VALIDATION
     if (context.fold_count > 0) {
-      tevra::cross_validate(&context.problem, param, context.fold_count);
+      tevra_fuzz::run_catching_exit(cross_validate, &context);
     } else
 #endif
     {
@@ -124,5 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::free(context.problem.labels);
   std::free(context.problem.samples);
   std::free(context.node_store);
+  tevra::release_line_buffer();
+  tevra_fuzz::release_exit_leftovers();
   return 0;
 }
