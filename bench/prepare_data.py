@@ -7,7 +7,14 @@ training and a test file with a fixed seed, features are scaled on the
 training part (min-max to [-1, 1], or pixels to [0, 1]), and zero features
 are left out.
 
-usage: prepare_data.py OUT_DIR [--fashion-train N] [--fashion-test N]
+Synthetic sets shaped like well-known benchmarks (same sample, feature and
+class counts; made with scikit-learn's generators and a fixed seed) stand in
+for those that no Debian package ships: letter_sized (15000 x 16, 26
+classes), satimage_sized (4435 x 36, 6 classes), vehicle_sized (600 x 18, 4
+classes) and sparse20k (20000 x 20000, two classes, about 50 features a
+sample).  They are written with --shaped.
+
+usage: prepare_data.py OUT_DIR [--fashion-train N] [--fashion-test N] [--shaped]
 """
 import argparse
 import gzip
@@ -104,15 +111,60 @@ def fashion(out, n_train, n_test):
     return [name, name2]
 
 
+def shaped_sets(out):
+    from scipy import sparse
+    from sklearn import datasets
+
+    made = []
+    # name, training size, test size, features, classes, informative features
+    for name, n_train, n_test, n_features, n_classes, informative in [
+        ("letter_sized", 15000, 5000, 16, 26, 14),
+        ("satimage_sized", 4435, 2000, 36, 6, 20),
+        ("vehicle_sized", 600, 246, 18, 4, 12),
+    ]:
+        X, y = datasets.make_classification(
+            n_samples=n_train + n_test, n_features=n_features, n_informative=informative,
+            n_redundant=n_features - informative, n_classes=n_classes,
+            n_clusters_per_class=2, class_sep=1.5, flip_y=0.01, random_state=7)
+        Xtr, Xte = scale_minmax(X[:n_train], X[n_train:], -1.0, 1.0)
+        write_sparse(os.path.join(out, name + ".train"), Xtr, y[:n_train] + 1, True)
+        write_sparse(os.path.join(out, name + ".test"), Xte, y[n_train:] + 1, True)
+        made.append(name)
+
+    # Text-like: sparse non-negative features, labels from a hidden linear
+    # rule with 5% of them flipped.
+    rng = np.random.RandomState(11)
+    n_train, n_test, n_features = 20000, 5000, 20000
+    X = sparse.random(n_train + n_test, n_features, density=0.0025, format="csr",
+                      random_state=rng, data_rvs=lambda k: rng.uniform(0.05, 1.0, k))
+    w = rng.normal(size=n_features)
+    y = np.where(X @ w > 0, 1, -1)
+    flip = rng.uniform(size=len(y)) < 0.05
+    y[flip] = -y[flip]
+    for part, rows in (("train", slice(0, n_train)), ("test", slice(n_train, None))):
+        with open(os.path.join(out, "sparse20k." + part), "w") as f:
+            block = X[rows]
+            for r, label in enumerate(y[rows]):
+                lo, hi = block.indptr[r], block.indptr[r + 1]
+                order = np.argsort(block.indices[lo:hi])
+                pairs = ["%d:%.6g" % (block.indices[lo + k] + 1, block.data[lo + k]) for k in order]
+                f.write(" ".join([str(int(label))] + pairs) + "\n")
+    made.append("sparse20k")
+    return made
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("out")
     ap.add_argument("--fashion-train", type=int, default=3000)
     ap.add_argument("--fashion-test", type=int, default=2000)
+    ap.add_argument("--shaped", action="store_true", help="also write the synthetic sets")
     a = ap.parse_args()
     os.makedirs(a.out, exist_ok=True)
     made = sklearn_sets(a.out)
     made += fashion(a.out, a.fashion_train, a.fashion_test)
+    if a.shaped:
+        made += shaped_sets(a.out)
     print("prepared: " + " ".join(made))
 
 

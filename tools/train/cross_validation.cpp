@@ -1,8 +1,9 @@
 // n-fold cross-validation: shuffle once with the unseeded rand, so that one
 // library gives the same folds on every run, cut the shuffled order into
 // contiguous folds, train on everything outside each fold and predict it.
-// Results go straight to standard output; training progress goes through
-// print_hook as usual.
+// Results go straight to standard output; training progress goes wherever
+// the run sends it. All folds train in one run, so the sub-problem solver's
+// shift carries from fold to fold.
 #include "tools/train/cross_validation.h"
 
 #include <cstdio>
@@ -41,19 +42,19 @@ int fold_start(int k, int l, int fold_count) {
 
 }  // namespace
 
-void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
-  const int l = problem->sample_count;
-  const bool regression = param.svm_type == epsilon_svr;
+bool every_fold_trains(int sample_count, int fold_count) {
   // A fold that holds every sample leaves nothing to train its model on.
   for (int k = 0; k < fold_count; ++k) {
-    if (fold_start(k + 1, l, fold_count) - fold_start(k, l, fold_count) == l) {
-      std::fprintf(stderr,
-                   "Error: too few samples for %d-fold cross validation: a fold would train on "
-                   "none\n",
-                   fold_count);
-      std::exit(1);
-    }
+    if (fold_start(k + 1, sample_count, fold_count) - fold_start(k, sample_count, fold_count) ==
+        sample_count)
+      return false;
   }
+  return true;
+}
+
+bool cross_validate(Training_run* run, Problem* problem, const Parameter& param, int fold_count) {
+  const int l = problem->sample_count;
+  const bool regression = param.svm_type == epsilon_svr;
   shuffle(problem);
 
   int total_correct = 0;
@@ -77,7 +78,8 @@ void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
     training.samples = samples.data();
     training.labels = labels.data();
 
-    Model* model = train_model(&training, &param);
+    Model* model = train_model(run, &training, &param);
+    if (model == nullptr) return false;
     int correct = 0;
     double fold_error = 0;
     for (int j = begin; j < end; ++j) {
@@ -116,6 +118,7 @@ void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
   } else {
     std::printf("Cross Validation Accuracy = %g%%\n", 100.0 * total_correct / l);
   }
+  return true;
 }
 
 }  // namespace tevra

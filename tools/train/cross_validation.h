@@ -6,11 +6,16 @@
 
 namespace tevra {
 
-// Shuffles problem in place (unseeded rand), trains one model per fold and
-// prints the per-fold and total results to standard output. A split in which
-// some fold would train on no samples (a set of one sample) is refused with
-// a message on standard error and exit status 1, before anything is trained.
-void cross_validate(Problem* problem, const Parameter& param, int fold_count);
+// Whether each fold of a split of sample_count samples into fold_count
+// folds leaves samples outside it to train on: false for a set of fewer than
+// two samples, which the tool refuses to cross-validate.
+bool every_fold_trains(int sample_count, int fold_count);
+
+// Shuffles problem in place (unseeded rand), trains one model per fold in
+// run and prints the per-fold and total results to standard output. Stops
+// at the first fold whose training fails and returns false;
+// training_run_error(run) then says why. Expects every_fold_trains.
+bool cross_validate(Training_run* run, Problem* problem, const Parameter& param, int fold_count);
 
 }  // namespace tevra
 
