@@ -235,7 +235,8 @@ bool read_int_array(std::FILE* file, int count, int** out) {
   return true;
 }
 
-// Position of name in a table ended by a null entry, or -1.
+// Position of name in a table ended by a null entry, or -1. The whole token
+// is compared, so one holding a NUL byte matches no name.
 int find_name(const char* const* names, const std::string& name) {
   for (int k = 0; names[k] != nullptr; ++k)
     if (name == names[k]) return k;

@@ -13,6 +13,7 @@
 
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
+#include "tools/common/regression_summary.h"
 #include "tools/common/same_file.h"
 #include "tools/common/sample_line.h"
 #include "tools/predict/required_entries.h"
@@ -21,14 +22,10 @@ namespace {
 
 // Running sums over the predicted lines.
 struct Totals {
-  int total = 0;         // lines predicted
-  int correct = 0;       // predictions equal to the target
-  double error = 0;      // sum of squared differences
-  double sum_v = 0;      // predictions
-  double sum_y = 0;      // targets
-  double sum_vv = 0;     // squared predictions
-  double sum_yy = 0;     // squared targets
-  double sum_vy = 0;     // products of prediction and target
+  int total = 0;                // lines predicted
+  int correct = 0;              // predictions equal to the target
+  double error = 0;             // sum of squared differences
+  tevra::Regression_sums sums;  // for the squared correlation
 };
 
 }  // namespace
@@ -81,11 +78,7 @@ int main(int argc, char** argv) try {
     std::fprintf(output, "%g\n", v);
     if (v == y) ++totals.correct;
     totals.error += (v - y) * (v - y);
-    totals.sum_v += v;
-    totals.sum_y += y;
-    totals.sum_vv += v * v;
-    totals.sum_yy += y * y;
-    totals.sum_vy += v * y;
+    totals.sums.add(v, y);
     ++totals.total;
   }
   if (std::ferror(input)) {
@@ -104,10 +97,7 @@ int main(int argc, char** argv) try {
   } else if (svm_type == epsilon_svr) {
     std::printf("Mean squared error = %g (regression)\n", totals.error / n);
     std::printf("Squared correlation coefficient = %g (regression)\n",
-                ((n * totals.sum_vy - totals.sum_v * totals.sum_y) *
-                 (n * totals.sum_vy - totals.sum_v * totals.sum_y)) /
-                    ((n * totals.sum_yy - totals.sum_y * totals.sum_y) *
-                     (n * totals.sum_vv - totals.sum_v * totals.sum_v)));
+                squared_correlation(totals.sums, n));
   } else {
     std::printf("Accuracy = %g%% (%d/%d) (classification)\n", totals.correct / n * 100,
                 totals.correct, totals.total);
