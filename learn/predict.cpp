@@ -8,8 +8,8 @@
 // the same numbers in memory predict. Ties go to the class earliest in label
 // order; a comparison with a value that is not a number is false.
 //
-// Deviation: a classification model without any class (trained on an empty
-// set) has no label to return and predicts 0.
+// A classification model without any class (trained on an empty set) has
+// no label to return; it predicts 0.
 #include <vector>
 
 #include "learn/kernel.h"

@@ -9,10 +9,10 @@
 // classes. Samples with a nonzero coefficient become the support vectors, in
 // grouped order, and their coefficients are laid out in the model's rows.
 //
-// Deviations: a training set with a single class is not handed to kbb's or
-// Crammer and Singer's routine (kbb's solver cannot lay out one class, and a
-// single class has nothing to separate): the model has that class and no
-// support vectors, as under c_svc. An empty training set yields a model
+// A training set with a single class is not handed to kbb's or Crammer and
+// Singer's routine (kbb's solver cannot lay out one class, and a single
+// class has nothing to separate): the model has that class and no support
+// vectors, as under c_svc. An empty training set yields a model
 // without classes, or under regression without support vectors; no routine
 // is called for it.
 #include <cmath>

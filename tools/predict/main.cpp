@@ -1,12 +1,12 @@
 // tevra-predict: predicts every line of a test set with a model file, writes
 // one prediction per line and prints the accuracy or the regression errors.
 //
-// Deviations that keep a run from ending in silent harm: an output file that
-// is the test file or the model file is refused before it is emptied; a test
-// line that a precomputed model would read beyond or at the wrong position
-// is refused like any malformed line; a read error of the test file and a
-// failure to write the output file end the run with status 1 instead of
-// reporting success.
+// So that no run ends in silent harm, an output file that is the test file
+// or the model file is refused before it is emptied; a test line that a
+// precomputed model would read beyond or at the wrong position is refused
+// like any malformed line; and a read error of the test file or a failure to
+// write the output file ends the run with status 1 instead of reporting
+// success.
 #include <cstdio>
 #include <cstdlib>
 #include <new>
