@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing tevra needs, where it is missing:
 # compilers, CMake, GoogleTest, reference BLAS/LAPACK, GNU Octave (the host
-# of the extension modules and their tests), for the Python package
-# Debian's Python 3 with pybind11, numpy, scipy, scikit-learn, Dask,
+# of the extension modules and their tests), the locale sources from which
+# a test builds a locale whose decimal point is a comma, for the Python
+# package Debian's Python 3 with pybind11, numpy, scipy, scikit-learn, Dask,
 # matplotlib, pytest and the tools to install it with pip, and for the race
 # check clang with LLVM's OpenMP runtime, its Archer tool and
 # ThreadSanitizer.
@@ -16,6 +17,8 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v octave-cli >/dev/null || need+=(octave)
 command -v mkoctfile >/dev/null || need+=(liboctave-dev)
+command -v localedef >/dev/null || need+=(libc-bin)
+[ -f /usr/share/i18n/locales/de_DE ] || need+=(locales)
 [ -x /usr/lib/llvm-14/bin/clang++ ] || need+=(clang-14)
 [ -e /usr/lib/llvm-14/lib/libarcher.so ] || need+=(libomp-14-dev)
 compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.tsan-x86_64.a" >/dev/null || need+=(libclang-rt-14-dev)

@@ -1,7 +1,10 @@
 // Batched prediction of test lines.
 #include "tools/predict/line_batch.h"
 
-#include <cstring>
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 #include "learn/parallel.h"
@@ -12,14 +15,30 @@ namespace tevra {
 
 namespace {
 
-// The sample buffer of one stretch of lines, released on every path.
-class Scoped_sample_buffer {
+// The sample buffer of one stretch of lines, released on every path. It is
+// sized ahead for each line (a line holds no more entries than colons), so
+// parsing never has to grow it: a failed allocation throws here, on the
+// worker, and reaches the tool's handler on the main thread, instead of
+// ending the process from a worker while the others run.
+class Line_sample_buffer {
  public:
-  Scoped_sample_buffer() : buffer(make_sample_buffer()) {}
-  ~Scoped_sample_buffer() { release_sample_buffer(&buffer); }
-  Scoped_sample_buffer(const Scoped_sample_buffer&) = delete;
-  Scoped_sample_buffer& operator=(const Scoped_sample_buffer&) = delete;
-  Sample_buffer* get() { return &buffer; }
+  Line_sample_buffer() : buffer{nullptr, 0} {}
+  ~Line_sample_buffer() { release_sample_buffer(&buffer); }
+  Line_sample_buffer(const Line_sample_buffer&) = delete;
+  Line_sample_buffer& operator=(const Line_sample_buffer&) = delete;
+
+  // Room for every entry of line and the terminator.
+  Sample_buffer* for_line(const char* line, std::size_t length) {
+    const std::size_t needed = static_cast<std::size_t>(std::count(line, line + length, ':')) + 2;
+    if (needed > static_cast<std::size_t>(buffer.capacity)) {
+      if (needed > static_cast<std::size_t>(INT_MAX)) throw std::bad_alloc();
+      void* grown = std::realloc(buffer.nodes, sizeof(Node) * needed);
+      if (grown == nullptr) throw std::bad_alloc();
+      buffer.nodes = static_cast<Node*>(grown);
+      buffer.capacity = static_cast<int>(needed);
+    }
+    return &buffer;
+  }
 
  private:
   Sample_buffer buffer;
@@ -55,15 +74,16 @@ void Line_batch::predict() {
 }
 
 void Line_batch::predict_lines(int begin, int end) {
-  Scoped_sample_buffer sample;
+  Line_sample_buffer buffer;
   for (int k = begin; k < end; ++k) {
     Result& result = results[k];
+    const char* const line = lines.data() + starts[k];
+    Sample_buffer* const sample = buffer.for_line(line, lengths[k]);
     int entry_count;
-    result.well_formed = parse_sample_line(lines.data() + starts[k], lengths[k], sample.get(),
-                                           &result.target, &entry_count) &&
-                         check(sample.get()->nodes, entry_count);
+    result.well_formed = parse_sample_line(line, lengths[k], sample, &result.target, &entry_count) &&
+                         check(sample->nodes, entry_count);
     if (!result.well_formed) continue;
-    result.prediction = predict_value(&model, sample.get()->nodes);
+    result.prediction = predict_value(&model, sample->nodes);
     std::snprintf(result.text, sizeof result.text, "%g\n", result.prediction);
   }
 }
