@@ -1,7 +1,8 @@
 // Tests of cross-validation. The first group runs against stand-ins for
-// train_model and predict_value, defined in this program so that the linker
-// takes them instead of the library's: they record every fold's training set
-// and predict from each sample's identity, so every printed number is known.
+// train_model, predict_value and predict_values, defined in this program so
+// that the linker takes them instead of the library's: they record every
+// fold's training set and predict from each sample's identity, so every
+// printed number is known.
 // The second group runs the training tool on real data.
 #include <algorithm>
 #include <cstdio>
@@ -42,6 +43,10 @@ Model* train_model(const Problem* problem, const Parameter* param) {
 double predict_value(const Model*, const Node* x) {
   predicted.push_back(id_of(x));
   return prediction_of(id_of(x));
+}
+
+void predict_values(const Model* model, const Node* const* samples, int count, double* values) {
+  for (int b = 0; b < count; ++b) values[b] = predict_value(model, samples[b]);
 }
 
 namespace {

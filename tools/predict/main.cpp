@@ -7,6 +7,7 @@
 // of reporting success.
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
@@ -25,6 +26,62 @@ struct Totals {
   double sum_vv = 0;     // squared predictions
   double sum_yy = 0;     // squared targets
   double sum_vy = 0;     // products of prediction and target
+};
+
+// Test lines are predicted in batches: predict_values walks the model's
+// support vectors once for a whole batch. Each line still gets its own
+// value, written and counted in file order.
+constexpr int kBatchLines = 32;
+
+// Lines read and parsed, not yet predicted.
+class Pending_lines {
+ public:
+  Pending_lines() : samples_(kBatchLines), nodes_(kBatchLines), targets_(kBatchLines),
+                    values_(kBatchLines) {
+    for (tevra::Sample_buffer& sample : samples_) sample = tevra::make_sample_buffer();
+  }
+  ~Pending_lines() {
+    for (tevra::Sample_buffer& sample : samples_) tevra::release_sample_buffer(&sample);
+  }
+  Pending_lines(const Pending_lines&) = delete;
+  Pending_lines& operator=(const Pending_lines&) = delete;
+
+  bool full() const { return count_ == kBatchLines; }
+  // The buffer the next line is parsed into.
+  tevra::Sample_buffer* next_sample() { return &samples_[count_]; }
+  // Keeps the line just parsed into next_sample(), with its target.
+  void keep(double target) {
+    targets_[count_] = target;
+    ++count_;
+  }
+
+  // Predicts the pending lines, writes their values and adds them to the
+  // totals, in order.
+  void predict(const tevra::Model* model, std::FILE* output, Totals* totals) {
+    for (int b = 0; b < count_; ++b) nodes_[b] = samples_[b].nodes;
+    tevra::predict_values(model, nodes_.data(), count_, values_.data());
+    for (int b = 0; b < count_; ++b) {
+      const double v = values_[b];
+      const double y = targets_[b];
+      std::fprintf(output, "%g\n", v);
+      if (v == y) ++totals->correct;
+      totals->error += (v - y) * (v - y);
+      totals->sum_v += v;
+      totals->sum_y += y;
+      totals->sum_vv += v * v;
+      totals->sum_yy += y * y;
+      totals->sum_vy += v * y;
+      ++totals->total;
+    }
+    count_ = 0;
+  }
+
+ private:
+  std::vector<tevra::Sample_buffer> samples_;
+  std::vector<const tevra::Node*> nodes_;
+  std::vector<double> targets_;
+  std::vector<double> values_;
+  int count_ = 0;
 };
 
 }  // namespace
@@ -53,29 +110,26 @@ int main(int argc, char** argv) {
 
   const int svm_type = model->param.svm_type;
   const int required_entries = required_entry_count(*model);
-  Sample_buffer sample = make_sample_buffer();
   Totals totals;
-  int line_number = 0;
-  const char* line;
-  while ((line = read_line(input)) != nullptr) {
-    ++line_number;
-    double y;
-    int entry_count;
-    if (!parse_sample_line(line, line_length, &sample, &y, &entry_count) ||
-        entry_count < required_entries) {
-      std::fflush(output);
-      report_input_error(line_number);
+  {
+    Pending_lines pending;
+    int line_number = 0;
+    const char* line;
+    while ((line = read_line(input)) != nullptr) {
+      ++line_number;
+      double y;
+      int entry_count;
+      if (!parse_sample_line(line, line_length, pending.next_sample(), &y, &entry_count) ||
+          entry_count < required_entries) {
+        // The lines before this one keep their predictions.
+        pending.predict(model, output, &totals);
+        std::fflush(output);
+        report_input_error(line_number);
+      }
+      pending.keep(y);
+      if (pending.full()) pending.predict(model, output, &totals);
     }
-    const double v = predict_value(model, sample.nodes);
-    std::fprintf(output, "%g\n", v);
-    if (v == y) ++totals.correct;
-    totals.error += (v - y) * (v - y);
-    totals.sum_v += v;
-    totals.sum_y += y;
-    totals.sum_vv += v * v;
-    totals.sum_yy += y * y;
-    totals.sum_vy += v * y;
-    ++totals.total;
+    pending.predict(model, output, &totals);
   }
 
   // Every prediction must be in the file before the run can report success.
@@ -98,7 +152,6 @@ int main(int argc, char** argv) {
   }
 
   destroy_model(&model);
-  release_sample_buffer(&sample);
   std::fclose(input);
   std::fclose(output);
   return write_failed ? 1 : 0;

@@ -44,6 +44,7 @@ void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
   Regression_sums totals;
   std::vector<Node*> samples(l);
   std::vector<double> labels(l);
+  std::vector<double> values(l);  // predictions of the held-out fold
   for (int k = 0; k < fold_count; ++k) {
     // In 64 bits: k * l overflows an int for large sets and many folds.
     const int begin = static_cast<int>(static_cast<long long>(k) * l / fold_count);
@@ -63,10 +64,12 @@ void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
     training.labels = labels.data();
 
     Model* model = train_model(&training, &param);
+    index_support_vectors(model);
+    predict_values(model, problem->samples + begin, end - begin, values.data());
     int correct = 0;
     double fold_error = 0;
     for (int j = begin; j < end; ++j) {
-      const double v = predict_value(model, problem->samples[j]);
+      const double v = values[j - begin];
       const double y = problem->labels[j];
       if (regression) {
         fold_error += (v - y) * (v - y);
