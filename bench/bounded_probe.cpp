@@ -9,6 +9,7 @@
 
 #include "learn/tevra.h"
 #include "learn/training_routines.h"
+#include "learn/training_run.h"
 #include "tools/train/options.h"
 #include "tools/train/training_reader.h"
 
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double C = options.param.C;
-  double* coefficients = train_bounded_problem(problem, options.param, C, C);
+  Training_run run(nullptr, nullptr);
+  double* coefficients = train_bounded_problem(run, problem, options.param, C, C);
   FILE* out = std::fopen(options.model_file, "w");
   if (out == nullptr) return 1;
   for (int i = 0; i < problem.sample_count; ++i) std::fprintf(out, "%.17g\n", coefficients[i]);

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "learn/box_subproblem.h"
+#include "learn/box/box_solver.h"
 #include "learn/kernel.h"
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 #include "learn/tevra.h"
 
 namespace {
@@ -77,10 +77,13 @@ class Column_probe : public tevra::Kernel {
  public:
   Column_probe(const tevra::Problem& problem, const tevra::Parameter& param)
       : Kernel(problem.sample_count, problem.samples, param), out(problem.sample_count) {}
-  const float* get_column(int i, int len) override {
+  void get_columns(const int* positions, int count, int len, const float** columns) override {
     float* data = out.data();
-    kernel_column(i, 0, len, [data](int j, double k) { data[j] = static_cast<float>(k); });
-    return data;
+    for (int k = 0; k < count; ++k) {
+      kernel_column(positions[k], 0, len,
+                    [data](int j, double value) { data[j] = static_cast<float>(value); });
+      columns[k] = data;
+    }
   }
 
  private:
@@ -105,7 +108,7 @@ class Batch_probe : public tevra::Kernel {
       : Kernel(problem.sample_count, problem.samples, param),
         out(static_cast<size_t>(tevra::kMaxBatchWidth) * problem.sample_count),
         l(problem.sample_count) {}
-  const float* get_column(int, int) override { return nullptr; }
+  void get_columns(const int*, int, int, const float**) override {}
   void compute(const int* rows, const int* begins, int count) {
     float* data = out.data();
     const size_t stride = l;
@@ -185,12 +188,13 @@ void BM_BoxSubproblem(benchmark::State& state) {
     }
   std::vector<double> upper(n, 1.0), linear(n, -1.0), x(n, 0.0);
   std::vector<double> m_copy(matrix), b_copy(linear);
+  tevra::Box_solver solver;
   for (auto _ : state) {
     std::fill(x.begin(), x.end(), 0.0);
     m_copy = matrix;
     b_copy = linear;
     tevra::Box_subproblem problem{1e-4, n, x.data(), upper.data(), m_copy.data(), b_copy.data()};
-    tevra::solve_box_subproblem(problem);
+    solver.solve(problem);
     benchmark::DoNotOptimize(x.data());
   }
 }

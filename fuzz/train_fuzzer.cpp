@@ -50,11 +50,14 @@ void train_and_predict(Context& context) {
   if (tevra::check_parameters(&problem, &param) == nullptr) {
 #if TEVRA_FUZZ_CROSS_VALIDATION
     if (context.fold_count > 0) {
-      tevra::cross_validate(&context.problem, param, context.fold_count);
+      tevra::Training_run* run = tevra::create_training_run(nullptr, nullptr);
+      tevra::cross_validate(run, &context.problem, param, context.fold_count);
+      tevra::destroy_training_run(&run);
     } else
 #endif
     {
       tevra::Model* model = tevra::train_model(&problem, &param);
+      if (model == nullptr) return;  // a training failure, reported by the tool
       for (int i = 0; i < problem.sample_count; ++i) tevra::predict_value(model, problem.samples[i]);
       if (tevra::save_model_file(context.model_path.c_str(), model) != 0) std::abort();
       tevra::destroy_model(&model);

@@ -2,33 +2,23 @@
 #include <algorithm>
 #include <utility>
 
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 
 namespace tevra {
 
 BSVC_Q::BSVC_Q(const Problem& problem, const Parameter& param, const signed char* signs_in)
     : Kernel(problem.sample_count, problem.samples, param),
       signs(new signed char[problem.sample_count > 0 ? problem.sample_count : 1]),
-      cache(problem.sample_count, cache_bytes(param), param.qpsize) {
+      cache(*this, problem.sample_count, param) {
   std::copy(signs_in, signs_in + problem.sample_count, signs.get());
-}
-
-BSVC_Q::~BSVC_Q() = default;
-
-const float* BSVC_Q::get_column(int i, int len) {
-  const float* column;
-  get_columns(&i, 1, len, &column);
-  return column;
 }
 
 void BSVC_Q::get_columns(const int* positions, int count, int len, const float** columns) {
   const signed char* const row_signs = signs.get();
-  fill_columns(cache, batch, positions, count, len, columns,
-               [row_signs](float* data, int i, int j, double k) {
-                 const float sign_product =
-                     static_cast<float>(row_signs[i]) * static_cast<float>(row_signs[j]);
-                 data[j] = static_cast<float>((k + 1) * static_cast<double>(sign_product));
-               });
+  cache.get(positions, count, len, columns, [row_signs](float* data, int i, int j, double k) {
+    const float sign_product = static_cast<float>(row_signs[i]) * static_cast<float>(row_signs[j]);
+    data[j] = static_cast<float>((k + 1) * static_cast<double>(sign_product));
+  });
 }
 
 void BSVC_Q::swap_entries(int i, int j) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 
 namespace tevra {
 
@@ -13,7 +13,7 @@ BSVR_Q::BSVR_Q(const Problem& problem, const Parameter& param)
       // At least one buffer, so the rotation is defined even for a qpsize
       // that validation would refuse.
       buffer_count(std::max(param.qpsize, 1)),
-      cache(problem.sample_count, cache_bytes(param), param.qpsize),
+      cache(*this, problem.sample_count, param),
       signs(new signed char[2 * static_cast<size_t>(sample_count) + 1]),
       sample_of(new int[2 * static_cast<size_t>(sample_count) + 1]),
       next_buffer(0),
@@ -26,21 +26,13 @@ BSVR_Q::BSVR_Q(const Problem& problem, const Parameter& param)
   }
 }
 
-BSVR_Q::~BSVR_Q() = default;
-
-const float* BSVR_Q::get_column(int i, int len) {
-  const float* column;
-  get_columns(&i, 1, len, &column);
-  return column;
-}
-
 // Every fetch asks for the whole column of a sample: a cached one is
 // complete.
 void BSVR_Q::get_columns(const int* positions, int count, int len, const float** columns) {
   batch_samples.resize(std::max<size_t>(batch_samples.size(), count));
   for (int k = 0; k < count; ++k) batch_samples[k] = sample_of[positions[k]];
-  fill_columns(cache, batch, batch_samples.data(), count, sample_count, columns,
-               [](float* data, int, int t, double k) { data[t] = static_cast<float>(k) + 1.0f; });
+  cache.get(batch_samples.data(), count, sample_count, columns,
+            [](float* data, int, int t, double k) { data[t] = static_cast<float>(k) + 1.0f; });
   // The buffers are taken in call order, as count get_column calls take them.
   for (int k = 0; k < count; ++k) columns[k] = signed_column(positions[k], len, columns[k]);
 }

@@ -176,10 +176,6 @@ void Kernel::swap_entries(int i, int j) {
   if (squared_norms != nullptr) std::swap(squared_norms[i], squared_norms[j]);
 }
 
-void Kernel::get_columns(const int* positions, int count, int len, const float** columns) {
-  for (int k = 0; k < count; ++k) columns[k] = get_column(positions[k], len);
-}
-
 // Entry m of sample i holds its kernel value with the sample of serial m;
 // serials are stored as values, so they are truncated.
 double Kernel::precomputed_pair(int i, int j) const {

@@ -1,8 +1,9 @@
 // Kernel evaluation between sparse samples.
 //
 // Kernel is the base of the Q-matrix classes: it is built over the samples of
-// one training problem and gives the kernel value of two of them by position.
-// kernel_value and dot work on any two samples and need no object.
+// one training problem and gives the kernel values of two of them, or of
+// stretches of columns, by position. kernel_value and dot work on any two
+// samples and need no object.
 #ifndef TEVRA_LEARN_KERNEL_H_
 #define TEVRA_LEARN_KERNEL_H_
 
@@ -11,12 +12,10 @@
 #include <type_traits>
 #include <vector>
 
+#include "learn/q_matrix.h"
 #include "learn/tevra.h"
 
 namespace tevra {
-
-class Column_cache;
-struct Column_batch;
 
 // Sparse dot product: one merge walk over both samples.
 double dot(const Node* x, const Node* y);
@@ -53,41 +52,25 @@ inline double integer_power(double base, int degree) {
 // When the feature indices are too large for a dense row, kernel_column
 // falls back to pair_kernel. The dense row is an addition for speed only:
 // it changes no value.
-class Kernel {
+//
+// The Q matrices derive from it and implement Q_matrix's get_columns; the
+// swap_entries here moves the samples (and their norms) only.
+class Kernel : public Q_matrix {
  public:
   // Copies the count sample pointers (the nodes stay borrowed) and the
   // kernel settings of param.
   Kernel(int count, Node* const* samples, const Parameter& param);
-  virtual ~Kernel();
+  ~Kernel() override;
   Kernel(const Kernel&) = delete;
   Kernel& operator=(const Kernel&) = delete;
 
-  // Entries 0 to len-1 of column i of the Q matrix, in single precision.
-  // Valid until the next call into the same object (BSVR_Q: see there).
-  virtual const float* get_column(int i, int len) = 0;
+  // Positions i and j trade places among the samples.
+  void swap_entries(int i, int j) override;
 
-  // Columns positions[0..count-1], entries 0 to len-1 each, into
-  // columns[0..count-1]; all stay valid until the next call into the same
-  // object (count must not exceed the qpsize the object was built for).
-  // The same values as count calls of get_column, cheaper when several
-  // columns must be computed. Default: one get_column after another.
-  virtual void get_columns(const int* positions, int count, int len, const float** columns);
-
-  // Positions i and j trade places.
-  virtual void swap_entries(int i, int j);
-
- protected:
-  // The formula of this kernel, bound once at construction.
-  double (Kernel::*pair_kernel)(int i, int j) const;
-
-  Node** samples;         // own array of borrowed sample pointers
-  int* node_counts;       // nodes of each sample before its terminator
-  double* squared_norms;  // dot(x, x) per sample; rbf only, else null
-  // Copies of the kernel settings, fixed for the life of the object.
-  const int kernel_type;  // selects the formula
-  const int degree;       // polynomial degree
-  const double gamma;     // coefficient of the dot product (or distance)
-  const double coef0;     // constant term of polynomial and sigmoid
+  // K(i, j) equals K(j, i) to the bit (the two sum the same products in
+  // the same order). Not so for precomputed kernels, whose matrix the user
+  // may give unsymmetric.
+  bool symmetric() const { return kernel_type != precomputed; }
 
   // Hands K(i, j) to store(j, value) for j = begin to end-1, in increasing
   // j. The kernel type is tested once per call, never per entry.
@@ -117,14 +100,18 @@ class Kernel {
   void kernel_columns_at(const int* rows, const int* begins, int count, const int* js, int n,
                          Store store);
 
-  // The common body of the Q matrices' get_columns: fetches the columns
-  // indices[0..count-1] of length len from cache into columns, copies what
-  // the cached columns already hold of the missing entries and computes the
-  // rest, handing each K(row, j) to store(storage of column row, row, j,
-  // value). Defined in q_matrix.h.
-  template <typename Store>
-  void fill_columns(Column_cache& cache, Column_batch& batch, const int* indices, int count,
-                    int len, const float** columns, Store store);
+ protected:
+  // The formula of this kernel, bound once at construction.
+  double (Kernel::*pair_kernel)(int i, int j) const;
+
+  Node** samples;         // own array of borrowed sample pointers
+  int* node_counts;       // nodes of each sample before its terminator
+  double* squared_norms;  // dot(x, x) per sample; rbf only, else null
+  // Copies of the kernel settings, fixed for the life of the object.
+  const int kernel_type;  // selects the formula
+  const int degree;       // polynomial degree
+  const double gamma;     // coefficient of the dot product (or distance)
+  const double coef0;     // constant term of polynomial and sigmoid
 
  private:
   // K(i, j) from the dot product of samples i and j, by the formula of

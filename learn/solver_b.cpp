@@ -8,9 +8,6 @@
 #include <cstring>
 #include <utility>
 
-#include "learn/box_solver_state.h"
-#include "learn/box_subproblem.h"
-#include "tools/common/progress.h"
 
 namespace tevra {
 
@@ -123,7 +120,7 @@ bool Solver_B::next_working_set(int* count) {
   if (counter == 0) {
     counter = period;
     if (shrinking) shrink();
-    log_info(".");
+    log_info(progress, ".");
   }
 
   Selection selection = choose_working_set();
@@ -131,7 +128,7 @@ bool Solver_B::next_working_set(int* count) {
     // Full check: judge every variable with exact gradients.
     rebuild_gradient();
     active_count = var_count;
-    log_info("*");
+    log_info(progress, "*");
     selection = choose_working_set();
     if (eps > selection.Gmax) return false;
     after_failed_full_check();
@@ -170,7 +167,7 @@ bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
 // stops here; a run that ends by itself never meets this.
 bool Solver_B::stalled() {
   if (period != 0) return false;
-  const double shift = box_solver_state().cholesky_shift;
+  const double shift = box_solver.cholesky_shift();
   if (stall_snapshot && active_count == stall_active_count && reactivated == stall_reactivated &&
       std::memcmp(&shift, &stall_shift, sizeof shift) == 0 && same_bits(alpha, stall_alpha) &&
       same_bits(gradient, stall_gradient) && same_bits(bound_gradient, stall_bound_gradient) &&
@@ -209,7 +206,7 @@ void Solver_B::solve_subproblem(int count, double tolerance) {
   problem.upper = sub_upper.data();
   problem.matrix = sub_matrix.data();
   problem.linear = sub_linear.data();
-  solve_box_subproblem(problem);
+  box_solver.solve(problem);
 }
 
 void Solver_B::write_back_alpha(double* caller_alpha) const {
@@ -242,7 +239,7 @@ void Solver_B::release_run() {
   stall_snapshot = false;
 }
 
-void Solver_B::optimize(int l, Kernel& matrix, double* b, const signed char* sign, double* start,
+void Solver_B::optimize(int l, Q_matrix& matrix, double* b, const signed char* sign, double* start,
                         double cost_pos, double cost_neg, double tolerance, Solve_result* result,
                         int shrink_flag, int working_set_size) {
   q_matrix = &matrix;
@@ -318,7 +315,7 @@ void Solver_B::optimize(int l, Kernel& matrix, double* b, const signed char* sig
   result->bounds = static_cast<double*>(std::malloc(2 * sizeof(double)));
   result->bounds[0] = C_pos;
   result->bounds[1] = C_neg;
-  log_info("\noptimization finished, #iter = %d\n", iterations);
+  log_info(progress, "\noptimization finished, #iter = %d\n", iterations);
   write_back_alpha(start);
   release_run();
 }

@@ -8,7 +8,9 @@
 
 #include <vector>
 
-#include "learn/kernel.h"
+#include "learn/box/box_solver.h"
+#include "learn/q_matrix.h"
+#include "learn/progress.h"
 
 namespace tevra {
 
@@ -30,8 +32,8 @@ struct Selection {
 // Decomposition method without an equality constraint: every variable moves
 // on its own, so selection needs no pairs. Each iteration takes up to qpsize
 // variables (half of them the free ones closest to optimal, the rest the
-// worst violators), solves their sub-problem exactly with
-// solve_box_subproblem, and updates the gradient from Q columns.
+// worst violators), solves their sub-problem exactly with the run's
+// Box_solver, and updates the gradient from Q columns.
 //
 // Variables live at positions; shrinking moves settled bound variables past
 // active_count and swap_variables keeps every per-position array and the
@@ -49,7 +51,10 @@ struct Selection {
 // solve_subproblem instead of repeating the loop's first steps.
 class Solver_B {
  public:
-  Solver_B() = default;
+  // Sub-problems go to box_solver (borrowed for the life of the object),
+  // progress marks to progress.
+  Solver_B(Box_solver& box_solver, const Progress& progress)
+      : box_solver(box_solver), progress(progress) {}
   virtual ~Solver_B() = default;
   Solver_B(const Solver_B&) = delete;
   Solver_B& operator=(const Solver_B&) = delete;
@@ -57,7 +62,7 @@ class Solver_B {
   // Kernel-based run over l variables. linear_term is borrowed and left
   // permuted; signs and alpha are copied; alpha returns the solution in the
   // caller's order. qpsize >= 2.
-  virtual void optimize(int l, Kernel& q_matrix, double* linear_term, const signed char* signs,
+  virtual void optimize(int l, Q_matrix& q_matrix, double* linear_term, const signed char* signs,
                         double* alpha, double C_pos, double C_neg, double eps,
                         Solve_result* result, int shrinking, int qpsize);
 
@@ -132,12 +137,15 @@ class Solver_B {
   // Releases every array that allocate_run created.
   void release_run();
 
+  Box_solver& box_solver;  // solves every sub-problem; its shift carries over
+  Progress progress;       // where "." "*" and the final line go
+
   // --- Solver state (set up by each run; empty between runs) ---
   int active_count = 0;                  // active variables occupy positions 0..active_count-1
   std::vector<double> gradient;          // G = Q alpha + b; exact at active positions only
   std::vector<Bound_state> bound_state;  // at_lower / at_upper / free per position
   std::vector<double> alpha;             // the variables, in position order (own copy)
-  Kernel* q_matrix = nullptr;            // Q-matrix object, borrowed from the caller
+  Q_matrix* q_matrix = nullptr;          // Q-matrix object, borrowed from the caller
   double eps = 0;                        // stopping tolerance
   std::vector<int> position_map;         // caller's index of the variable at each position
   std::vector<double> bound_gradient;    // sum over j at upper bound of C_j Q(p, j); shrinking only

@@ -42,6 +42,7 @@ namespace tevra {
 // the nodes are in strictly increasing index order, as Problem promises.
 class Solver_B_linear : public Solver_B {
  public:
+  using Solver_B::Solver_B;
   using Solver_B::optimize;
 
   // Run over l variables. samples: l sample pointers (copied; nodes

@@ -9,7 +9,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "tools/common/progress.h"
 
 namespace tevra {
 
@@ -27,7 +26,7 @@ bool negative_zero(double v) { return v == 0 && std::signbit(v); }
 
 }  // namespace
 
-void Solver_CS::solve(int l, Kernel& Q, double* alpha, const int* labels,
+void Solver_CS::solve(int l, Q_matrix& Q, double* alpha, const int* labels,
                       const double* class_C, double eps, int shrinking, int nr_class,
                       int svm_type) {
   initialize(l, Q, alpha, labels, class_C, eps, nr_class, svm_type);
@@ -35,7 +34,7 @@ void Solver_CS::solve(int l, Kernel& Q, double* alpha, const int* labels,
   finish(alpha);
 }
 
-void Solver_CS::initialize(int l, Kernel& Q, const double* alpha_in,
+void Solver_CS::initialize(int l, Q_matrix& Q, const double* alpha_in,
                            const int* labels_in, const double* class_C, double eps,
                            int nr_class, int svm_type) {
   this->Q = &Q;
@@ -108,7 +107,7 @@ void Solver_CS::optimize(int shrinking) {
   for (;;) {
     if (--countdown == 0) {
       if (shrinking) shrink();
-      log_info(".");
+      log_info(progress, ".");
       countdown = period;
     }
 
@@ -127,7 +126,7 @@ void Solver_CS::optimize(int shrinking) {
       rebuild_gradient();
       active_count = sample_count;
       next_known = false;
-      log_info("*");
+      log_info(progress, "*");
       violation = select_sample(&i);
       if (eps > violation || i < 0) break;
       countdown = 1;
@@ -421,8 +420,8 @@ void Solver_CS::finish(double* alpha_out) {
     if (std::fabs(alpha[t]) > 0) ++nSV;
     if (bound_shift[t] == 0) ++nFREE;
   }
-  log_info("\noptimization finished, #iter = %d, obj = %lf\n", iter, objective);
-  log_info("nSV = %d, nFREE = %d\n", nSV, nFREE);
+  log_info(progress, "\noptimization finished, #iter = %d, obj = %lf\n", iter, objective);
+  log_info(progress, "nSV = %d, nFREE = %d\n", nSV, nFREE);
 
   for (int p = 0; p < l; ++p)
     for (int m = 0; m < k; ++m)

@@ -16,7 +16,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "learn/kernel.h"
+#include "learn/q_matrix.h"
+#include "learn/tevra.h"
+#include "learn/progress.h"
 
 namespace tevra {
 
@@ -35,7 +37,8 @@ namespace tevra {
 // that a derived class can drive them one at a time.
 class Solver_CS {
  public:
-  Solver_CS() = default;
+  // Progress marks and the summary lines go to progress.
+  explicit Solver_CS(const Progress& progress) : progress(progress) {}
   Solver_CS(const Solver_CS&) = delete;
   Solver_CS& operator=(const Solver_CS&) = delete;
 
@@ -45,7 +48,7 @@ class Solver_CS {
   // class_C the cost of each class (borrowed for the run). svm_type 4
   // selects the L2-loss variant, any other value the hinge-loss one. Q is
   // asked for columns and told about every exchange of two samples.
-  void solve(int l, Kernel& Q, double* alpha, const int* labels, const double* class_C,
+  void solve(int l, Q_matrix& Q, double* alpha, const int* labels, const double* class_C,
              double eps, int shrinking, int nr_class, int svm_type);
 
   // Iterations between two shrinking steps (and progress marks) for l
@@ -55,7 +58,7 @@ class Solver_CS {
  protected:
   // Copies the starting point and labels, fills the per-class constants and
   // the bound flags, and computes the gradient from scratch.
-  void initialize(int l, Kernel& Q, const double* alpha, const int* labels,
+  void initialize(int l, Q_matrix& Q, const double* alpha, const int* labels,
                   const double* class_C, double eps, int nr_class, int svm_type);
 
   // The main loop: selection, one-sample update, shrinking schedule.
@@ -116,11 +119,12 @@ class Solver_CS {
   // raises *best and sets *chosen when one of them beats *best.
   void select_among(int begin, int end, double* best, int* chosen) const;
 
+  Progress progress;                  // where "." "*" and the summary lines go
   int active_count = 0;               // active samples occupy positions 0 .. active_count-1
   std::vector<double> gradient;       // G_i^m at class_entry(i, m), permuted with the samples
   std::vector<int> labels;            // y_i of the sample at each position
   std::vector<double> alpha;          // dual variables at entry(i, m), permuted with the samples
-  Kernel* Q = nullptr;                // supplies columns and follows sample swaps
+  Q_matrix* Q = nullptr;              // supplies columns and follows sample swaps
   double eps = 0;                     // stopping tolerance on the violation
   const double* class_C = nullptr;    // C_c per class, borrowed from the caller
   std::vector<double> label_diagonal; // d_c: 0.5 / C_c for spoc_l2, else 0

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include "tools/common/progress.h"
 
 namespace tevra {
 
@@ -133,7 +132,7 @@ void Solver_MB::after_failed_full_check() {
   lay_out_blocks();
 }
 
-void Solver_MB::set_up(int l, Kernel& q, double b, const double* start_alpha,
+void Solver_MB::set_up(int l, Q_matrix& q, double b, const double* start_alpha,
                        const short* own_class_in, const double* class_C_in, double eps_in,
                        int shrinking_in, int qpsize_in, int class_count_in,
                        const int* class_sizes_in) {
@@ -220,7 +219,7 @@ void Solver_MB::solve_working_set(int count) {
   }
 }
 
-void Solver_MB::optimize(int l, Kernel& q, double b, double* caller_alpha,
+void Solver_MB::optimize(int l, Q_matrix& q, double b, double* caller_alpha,
                          const short* own_class_in, const double* class_C_in, double eps_in,
                          Solve_result* result, int shrinking_in, int qpsize_in, int class_count_in,
                          const int* class_sizes_in) {
@@ -238,7 +237,7 @@ void Solver_MB::optimize(int l, Kernel& q, double b, double* caller_alpha,
   result->bounds = static_cast<double*>(std::malloc(sizeof(double) * class_count));
   for (int y = 0; y < class_count; ++y) result->bounds[y] = class_C[y];
 
-  log_info("\noptimization finished, #iter = %d\n", iterations);
+  log_info(progress, "\noptimization finished, #iter = %d\n", iterations);
   write_back_alpha(caller_alpha);
 
   release_run();

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "learn/kernel.h"
+#include "learn/q_matrix.h"
 #include "learn/solver_b.h"
 
 namespace tevra {
@@ -32,7 +32,7 @@ namespace tevra {
 // selection chose rather than on whatever now sits at their old positions.
 class Solver_MB : public Solver_B {
  public:
-  Solver_MB() = default;
+  using Solver_B::Solver_B;
   ~Solver_MB() override = default;
 
   // Runs over l = (class_count - 1) * l0 variables given in the canonical
@@ -40,7 +40,7 @@ class Solver_MB : public Solver_B {
   // class-sorted samples; own_class is copied; class_C and class_sizes are
   // borrowed; alpha is the start on entry and the solution on return.
   // result->bounds receives a copy of class_C (class_count entries).
-  void optimize(int l, Kernel& q_matrix, double linear_constant, double* alpha,
+  void optimize(int l, Q_matrix& q_matrix, double linear_constant, double* alpha,
                 const short* own_class, const double* class_C, double eps, Solve_result* result,
                 int shrinking, int qpsize, int class_count, const int* class_sizes);
 
@@ -71,7 +71,7 @@ class Solver_MB : public Solver_B {
 
   // Sets up the run (everything before the main loop). Split out so that
   // the layout can be examined before any iteration.
-  void set_up(int l, Kernel& q_matrix, double linear_constant, const double* alpha,
+  void set_up(int l, Q_matrix& q_matrix, double linear_constant, const double* alpha,
               const short* own_class, const double* class_C, double eps, int shrinking,
               int qpsize, int class_count, const int* class_sizes);
 

@@ -89,7 +89,39 @@ void release_parameter(Parameter* param);
 // Returns the text of the first rule the parameters break, or null.
 const char* check_parameters(const Problem* problem, const Parameter* param);
 
-// Trains a model; its support vectors borrow the problem's nodes.
+// Where a run's progress text goes.
+typedef void (*Print_function)(const char* text, void* context);
+
+// Writes the text unchanged to standard output and flushes it; context is
+// not used.
+void print_to_stdout(const char* text, void* context);
+
+// The print function of runs created without one; starts at
+// print_to_stdout. Read at every print, so set it before training starts.
+extern Print_function print_hook;
+
+// Opaque: the state one training run carries: the box sub-problem solver
+// object (its work matrix, evaluation count and carried-over Cholesky
+// shift), the progress output, and the failure message.
+struct Training_run;
+
+// A new run whose progress (and the sub-problem solver's three messages)
+// goes to print(text, context), or to print_hook(text, context) when print
+// is null. Release it with destroy_training_run. Null when memory ran out.
+Training_run* create_training_run(Print_function print, void* context);
+// Releases *run and sets it to null; does nothing on null.
+void destroy_training_run(Training_run** run);
+
+// Trains a model in run; its support vectors borrow the problem's nodes.
+// Null when training failed; training_run_error(run) then says why. One run
+// may train many models in turn (the folds of a cross-validation): the
+// sub-problem solver's shift carries from each to the next, as it does from
+// pair to pair within one model. Two runs share nothing mutable.
+Model* train_model(Training_run* run, const Problem* problem, const Parameter* param);
+// Why the last train_model in run failed, or null when it succeeded (or
+// none ran yet). Valid until the next train_model in run.
+const char* training_run_error(const Training_run* run);
+// Trains a model in a run of its own, printing through print_hook.
 Model* train_model(const Problem* problem, const Parameter* param);
 
 // Writes the model file; 0 on success, -1 on failure.

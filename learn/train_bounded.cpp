@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "learn/alpha_seeding.h"
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 #include "learn/solver_b_linear.h"
 #include "learn/training_routines.h"
-#include "tools/common/progress.h"
 
 namespace tevra {
 
@@ -32,12 +31,13 @@ int bias_slot_of(const Problem& problem) {
 
 // Linear kernel: seeding from Cbegin, then the requested costs. Prints the
 // summed iteration count, which Solver_B_linear leaves to its caller.
-void solve_linear(const Problem& problem, const Parameter& param, int l, Node* const* samples,
+void solve_linear(Training_run& run, const Problem& problem, const Parameter& param, int l,
+                  Node* const* samples,
                   const double* linear_term, const signed char* signs, double* alpha,
                   double C_pos, double C_neg, double c_neg_start, Solve_result* result) {
   const int bias_slot = bias_slot_of(problem);
   std::vector<double> w(static_cast<size_t>(bias_slot) + 1, 0.0);
-  Solver_B_linear solver;
+  Solver_B_linear solver(run.box_solver, run.progress);
   const Seeding_state state{l, samples, signs, alpha, w.data(), static_cast<int>(w.size()),
                             bias_slot};
   const int total = seed_alpha(
@@ -49,13 +49,14 @@ void solve_linear(const Problem& problem, const Parameter& param, int l, Node* c
         return solver.optimize(l, samples, linear_term, signs, alpha, w.data(), bias_slot, c_pos,
                                c_neg, param.eps, result, param.shrinking, param.qpsize);
       });
-  log_info("\noptimization finished, #iter = %d\n", total);
+  log_info(run.progress, "\noptimization finished, #iter = %d\n", total);
 }
 
 }  // namespace
 
-void solve_bounded_classification(const Problem& problem, const Parameter& param, double* out,
-                                  Solve_result* result, double C_pos, double C_neg) {
+void solve_bounded_classification(Training_run& run, const Problem& problem,
+                                  const Parameter& param, double* out, Solve_result* result,
+                                  double C_pos, double C_neg) {
   const int l = problem.sample_count;
   std::vector<double> alpha(l, 0.0);
   std::vector<double> linear_term(l, -1.0);
@@ -64,22 +65,22 @@ void solve_bounded_classification(const Problem& problem, const Parameter& param
 
   if (param.kernel_type != linear) {
     BSVC_Q q_matrix(problem, param, signs.data());
-    Solver_B solver;
+    Solver_B solver(run.box_solver, run.progress);
     solver.optimize(l, q_matrix, linear_term.data(), signs.data(), alpha.data(), C_pos, C_neg,
                     param.eps, result, param.shrinking, param.qpsize);
   } else {
-    solve_linear(problem, param, l, problem.samples, linear_term.data(), signs.data(),
+    solve_linear(run, problem, param, l, problem.samples, linear_term.data(), signs.data(),
                  alpha.data(), C_pos, C_neg, param.Cbegin * C_neg / C_pos, result);
   }
 
   double sum_alpha = 0;
   for (int i = 0; i < l; ++i) sum_alpha += alpha[i];
-  log_info("nu = %f\n", sum_alpha / (l * param.C));
+  log_info(run.progress, "nu = %f\n", sum_alpha / (l * param.C));
   for (int i = 0; i < l; ++i) out[i] = signs[i] * alpha[i];
 }
 
-void solve_bounded_regression(const Problem& problem, const Parameter& param, double* out,
-                              Solve_result* result) {
+void solve_bounded_regression(Training_run& run, const Problem& problem, const Parameter& param,
+                              double* out, Solve_result* result) {
   const int l = problem.sample_count;
   std::vector<double> alpha(2 * static_cast<size_t>(l), 0.0);
   std::vector<double> linear_term(2 * static_cast<size_t>(l));
@@ -93,14 +94,14 @@ void solve_bounded_regression(const Problem& problem, const Parameter& param, do
 
   if (param.kernel_type != linear) {
     BSVR_Q q_matrix(problem, param);
-    Solver_B solver;
+    Solver_B solver(run.box_solver, run.progress);
     solver.optimize(2 * l, q_matrix, linear_term.data(), signs.data(), alpha.data(), param.C,
                     param.C, param.eps, result, param.shrinking, param.qpsize);
   } else {
     // Both variables of a sample share its nodes.
     std::vector<Node*> samples(2 * static_cast<size_t>(l));
     for (int i = 0; i < l; ++i) samples[i] = samples[l + i] = problem.samples[i];
-    solve_linear(problem, param, 2 * l, samples.data(), linear_term.data(), signs.data(),
+    solve_linear(run, problem, param, 2 * l, samples.data(), linear_term.data(), signs.data(),
                  alpha.data(), param.C, param.C, param.Cbegin, result);
   }
 
@@ -109,20 +110,22 @@ void solve_bounded_regression(const Problem& problem, const Parameter& param, do
     out[i] = alpha[i] - alpha[l + i];
     sum += std::fabs(out[i]);
   }
-  log_info("nu = %f\n", sum / (l * param.C));
+  log_info(run.progress, "nu = %f\n", sum / (l * param.C));
 }
 
-double* train_bounded_problem(const Problem& problem, const Parameter& param, double C_pos,
-                              double C_neg) {
+double* train_bounded_problem(Training_run& run, const Problem& problem, const Parameter& param,
+                              double C_pos, double C_neg) {
   const int l = problem.sample_count;
-  double* coefficients = static_cast<double*>(std::malloc(sizeof(double) * std::max(l, 1)));
+  Malloced_array<double> coefficients(
+      static_cast<double*>(std::malloc(sizeof(double) * std::max(l, 1))));
   Solve_result result{0, nullptr};
   if (param.svm_type == epsilon_svr) {
-    solve_bounded_regression(problem, param, coefficients, &result);
+    solve_bounded_regression(run, problem, param, coefficients.get(), &result);
   } else {
-    solve_bounded_classification(problem, param, coefficients, &result, C_pos, C_neg);
+    solve_bounded_classification(run, problem, param, coefficients.get(), &result, C_pos,
+                                 C_neg);
   }
-  log_info("obj = %f, rho = %f\n", result.objective, 0.0);
+  log_info(run.progress, "obj = %f, rho = %f\n", result.objective, 0.0);
 
   int sv_count = 0;
   int bounded_count = 0;
@@ -133,9 +136,9 @@ double* train_bounded_problem(const Problem& problem, const Parameter& param, do
     const double bound = problem.labels[i] > 0 ? result.bounds[0] : result.bounds[1];
     if (c >= bound) ++bounded_count;
   }
-  log_info("nSV = %d, nBSV = %d\n", sv_count, bounded_count);
+  log_info(run.progress, "nSV = %d, nBSV = %d\n", sv_count, bounded_count);
   std::free(result.bounds);
-  return coefficients;
+  return coefficients.release();
 }
 
 }  // namespace tevra

@@ -4,18 +4,19 @@
 #include <cstdlib>
 #include <vector>
 
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 #include "learn/solver_cs.h"
 #include "learn/training_routines.h"
 
 namespace tevra {
 
-double* train_crammer_singer(const Problem& problem, const Parameter& param, int nr_class,
-                             const double* class_C, int svm_type) {
+double* train_crammer_singer(Training_run& run, const Problem& problem, const Parameter& param,
+                             int nr_class, const double* class_C, int svm_type) {
   const int l = problem.sample_count;
   const std::size_t count = static_cast<std::size_t>(l) * static_cast<std::size_t>(nr_class);
   // One extra element keeps the allocation non-empty for an empty problem.
-  double* coefficients = static_cast<double*>(std::calloc(count + 1, sizeof(double)));
+  Malloced_array<double> coefficients(
+      static_cast<double*>(std::calloc(count + 1, sizeof(double))));
 
   // Class indices are kept in full ints: 16 bits would wrap beyond 32767
   // classes and index outside the per-class arrays.
@@ -24,11 +25,11 @@ double* train_crammer_singer(const Problem& problem, const Parameter& param, int
 
   {
     ONE_CLASS_Q q_matrix(problem, param);
-    Solver_CS solver;
-    solver.solve(l, q_matrix, coefficients, class_index.data(), class_C, param.eps,
+    Solver_CS solver(run.progress);
+    solver.solve(l, q_matrix, coefficients.get(), class_index.data(), class_C, param.eps,
                  param.shrinking, nr_class, svm_type);
   }
-  return coefficients;
+  return coefficients.release();
 }
 
 }  // namespace tevra

@@ -18,11 +18,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
+#include "learn/progress.h"
 #include "learn/tevra.h"
 #include "learn/training_routines.h"
-#include "tools/common/progress.h"
+#include "learn/training_run.h"
 
 namespace tevra {
 
@@ -131,12 +133,14 @@ struct Trained_coefficients {
   }
 };
 
-void train_pairs(const Problem& training, const Parameter& param, const Class_grouping& grouping,
-                 const std::vector<double>& class_C, std::vector<char>* flags,
-                 Trained_coefficients* trained) {
+void train_pairs(Training_run& run, const Problem& training, const Parameter& param,
+                 const Class_grouping& grouping, const std::vector<double>& class_C,
+                 std::vector<char>* flags, Trained_coefficients* trained) {
   const int nr_class = grouping.nr_class;
   std::vector<double> labels(training.sample_count);
   std::vector<Node*> samples(training.sample_count);
+  // Room first: a coefficient array is never left without an owner.
+  trained->pair_coef.reserve(static_cast<size_t>(nr_class) * (nr_class - 1) / 2);
   for (int i = 0; i < nr_class; ++i) {
     for (int j = i + 1; j < nr_class; ++j) {
       const int si = grouping.start[i], ci = grouping.count[i];
@@ -154,7 +158,7 @@ void train_pairs(const Problem& training, const Parameter& param, const Class_gr
       pair.max_index = training.max_index;
       pair.labels = labels.data();
       pair.samples = samples.data();
-      double* coef = train_bounded_problem(pair, param, class_C[i], class_C[j]);
+      double* coef = train_bounded_problem(run, pair, param, class_C[i], class_C[j]);
       for (int k = 0; k < ci; ++k)
         if (std::fabs(coef[k]) > 0) (*flags)[si + k] = 1;
       for (int k = 0; k < cj; ++k)
@@ -248,11 +252,12 @@ void fill_crammer_singer_rows(const std::vector<char>& flags, const double* alph
   }
 }
 
-void train_regression(const Problem& problem, const Parameter& param, Model* model) {
+void train_regression(Training_run& run, const Problem& problem, const Parameter& param,
+                      Model* model) {
+  const int l = problem.sample_count;
+  double* coef = l > 0 ? train_bounded_problem(run, problem, param, 0, 0) : nullptr;
   model->nr_class = 2;
   model->coefficients = allocate<double*>(1);
-  const int l = problem.sample_count;
-  double* coef = l > 0 ? train_bounded_problem(problem, param, 0, 0) : nullptr;
   int total_sv = 0;
   for (int i = 0; i < l; ++i)
     if (std::fabs(coef[i]) > 0) ++total_sv;
@@ -270,7 +275,8 @@ void train_regression(const Problem& problem, const Parameter& param, Model* mod
   std::free(coef);
 }
 
-void train_classification(const Problem& problem, const Parameter& param, Model* model) {
+void train_classification(Training_run& run, const Problem& problem, const Parameter& param,
+                          Model* model) {
   const int l = problem.sample_count;
   Class_grouping grouping = group_by_class(problem);
   const int nr_class = grouping.nr_class;
@@ -281,18 +287,18 @@ void train_classification(const Problem& problem, const Parameter& param, Model*
   std::vector<long long> block_start;
   const int svm_type = param.svm_type;
   if (svm_type == c_svc) {
-    train_pairs(problem, param, grouping, class_C, &flags, &trained);
+    train_pairs(run, problem, param, grouping, class_C, &flags, &trained);
   } else if (nr_class >= 2) {
     Multiclass_problem multiclass;
     build_multiclass_problem(problem, grouping, &multiclass);
     if (svm_type == kbb) {
-      trained.coef = train_single_multiclass(multiclass.problem, param, nr_class, class_C.data(),
-                                             grouping.count.data());
+      trained.coef = train_single_multiclass(run, multiclass.problem, param, nr_class,
+                                             class_C.data(), grouping.count.data());
       block_start = kbb_block_starts(problem, grouping);
       flag_kbb(trained.coef, block_start, grouping, &flags);
     } else {
-      trained.coef =
-          train_crammer_singer(multiclass.problem, param, nr_class, class_C.data(), svm_type);
+      trained.coef = train_crammer_singer(run, multiclass.problem, param, nr_class,
+                                          class_C.data(), svm_type);
       flag_crammer_singer(trained.coef, l, nr_class, &flags);
     }
   }
@@ -308,7 +314,7 @@ void train_classification(const Problem& problem, const Parameter& param, Model*
     model->nr_sv[k] = n;
     total_sv += n;
   }
-  log_info("Total nSV = %d\n", total_sv);
+  log_info(run.progress, "Total nSV = %d\n", total_sv);
   model->total_sv = total_sv;
   model->SV = allocate<Node*>(total_sv);
   for (int g = 0, q = 0; g < l; ++g)
@@ -330,15 +336,30 @@ void train_classification(const Problem& problem, const Parameter& param, Model*
 
 }  // namespace
 
-Model* train_model(const Problem* problem, const Parameter* param) {
+Model* train_model(Training_run* run, const Problem* problem, const Parameter* param) {
+  run->error = nullptr;
   Model* model = static_cast<Model*>(std::calloc(1, sizeof(Model)));
   model->param = *param;
   model->owns_sv_nodes = 0;
-  if (param->svm_type == epsilon_svr)
-    train_regression(*problem, *param, model);
-  else
-    train_classification(*problem, *param, model);
+  // Working arrays grow with the data (the linear kernel's weight vector
+  // with the largest feature index), so running out of memory is a failure
+  // of this training, not of the process. Each field of the model stays
+  // null until its array exists, so a partial model releases cleanly.
+  try {
+    if (param->svm_type == epsilon_svr)
+      train_regression(*run, *problem, *param, model);
+    else
+      train_classification(*run, *problem, *param, model);
+  } catch (const std::bad_alloc&) {
+    destroy_model(&model);
+    run->error = "not enough memory to train";
+  }
   return model;
+}
+
+Model* train_model(const Problem* problem, const Parameter* param) {
+  Training_run run(nullptr, nullptr);
+  return train_model(&run, problem, param);
 }
 
 }  // namespace tevra

@@ -4,15 +4,14 @@
 #include <cstdlib>
 #include <vector>
 
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 #include "learn/solver_mb.h"
 #include "learn/training_routines.h"
-#include "tools/common/progress.h"
 
 namespace tevra {
 
-double* train_single_multiclass(const Problem& problem, const Parameter& param, int nr_class,
-                                const double* class_C, const int* class_sizes) {
+double* train_single_multiclass(Training_run& run, const Problem& problem, const Parameter& param,
+                                int nr_class, const double* class_C, const int* class_sizes) {
   const int l = problem.sample_count;
   // A single class leaves no competing class and so no variable; the solver
   // derives the samples per block by dividing by nr_class - 1, so it is
@@ -20,7 +19,7 @@ double* train_single_multiclass(const Problem& problem, const Parameter& param, 
   const int n = nr_class >= 2 ? (nr_class - 1) * l : 0;
 
   // Never null, even without variables, so the caller can free it as usual.
-  double* alpha = static_cast<double*>(std::calloc(n > 0 ? n : 1, sizeof(double)));
+  Malloced_array<double> alpha(static_cast<double*>(std::calloc(n > 0 ? n : 1, sizeof(double))));
 
   // Variables in blocks: block j lists every sample not of class j, class by
   // class; each records the class of its sample.
@@ -41,12 +40,12 @@ double* train_single_multiclass(const Problem& problem, const Parameter& param, 
   Solve_result result{0, nullptr};
   if (n > 0) {
     BONE_CLASS_Q q_matrix(problem, param);
-    Solver_MB solver;
-    solver.optimize(n, q_matrix, -2.0, alpha, own_class.data(), class_C, 2 * param.eps, &result,
+    Solver_MB solver(run.box_solver, run.progress);
+    solver.optimize(n, q_matrix, -2.0, alpha.get(), own_class.data(), class_C, 2 * param.eps, &result,
                     param.shrinking, param.qpsize, nr_class, class_sizes);
   }
 
-  log_info("obj = %f, rho = %f\n", result.objective, 0.0);
+  log_info(run.progress, "obj = %f, rho = %f\n", result.objective, 0.0);
 
   // Counted per variable: one sample can contribute up to nr_class - 1.
   int sv_count = 0;
@@ -57,10 +56,10 @@ double* train_single_multiclass(const Problem& problem, const Parameter& param, 
       if (std::fabs(alpha[i]) >= result.bounds[own_class[i]]) ++bounded_count;
     }
   }
-  log_info("nSV = %d, nBSV = %d\n", sv_count, bounded_count);
+  log_info(run.progress, "nSV = %d, nBSV = %d\n", sv_count, bounded_count);
 
   std::free(result.bounds);
-  return alpha;
+  return alpha.release();
 }
 
 }  // namespace tevra

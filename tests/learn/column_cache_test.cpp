@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "learn/q_matrix.h"
+#include "learn/cached_columns.h"
 #include "learn/tevra.h"
 
 namespace tevra {

@@ -11,24 +11,13 @@
 #include "tests/tool_runner.h"
 #include "learn/tevra.h"
 #include "learn/training_routines.h"
-#include "tools/common/progress.h"
+#include "tests/learn/test_run.h"
 #include "tools/train/training_reader.h"
 
 namespace tevra {
 namespace {
 
-// Collects what the solver prints.
-struct Output_capture {
-  Output_capture() {
-    text().clear();
-    print_hook = [](const char* s) { text() += s; };
-  }
-  ~Output_capture() { print_hook = print_to_stdout; }
-  static std::string& text() {
-    static std::string collected;
-    return collected;
-  }
-};
+using testing_support::Test_run;
 
 // A data file of tests/data as the multi-class working problem the driver
 // hands over: labels replaced by class indices in order of first appearance.
@@ -82,9 +71,9 @@ TEST_P(TrainCrammerSinger, TwoClassesGiveFeasibleRows) {
   data.truncate(100);  // the first two classes
   data.param.kernel_type = rbf;
   const std::vector<double> class_C = {1.0, 1.0};
-  Output_capture capture;
+  Test_run run;
   Coefficients result(
-      train_crammer_singer(data.problem, data.param, 2, class_C.data(), svm_type));
+      train_crammer_singer(run.run(), data.problem, data.param, 2, class_C.data(), svm_type));
   ASSERT_NE(result.values, nullptr);
   int support_rows = 0;
   for (int i = 0; i < 100; ++i) {
@@ -100,7 +89,7 @@ TEST_P(TrainCrammerSinger, TwoClassesGiveFeasibleRows) {
   }
   EXPECT_GT(support_rows, 0);
   EXPECT_LT(support_rows, 100);  // separable classes: most samples stay at zero
-  EXPECT_NE(Output_capture::text().find("optimization finished"), std::string::npos);
+  EXPECT_NE(run.text().find("optimization finished"), std::string::npos);
 }
 
 // The cache only stores kernel values: the smallest cache (room for qpsize
@@ -112,17 +101,17 @@ TEST_P(TrainCrammerSinger, SmallCacheChangesNothing) {
   data.param.kernel_type = rbf;
   const std::vector<double> class_C(data.nr_class, 2.0);
 
-  Output_capture capture;
-  Coefficients large(train_crammer_singer(data.problem, data.param, data.nr_class,
+  Test_run run;
+  Coefficients large(train_crammer_singer(run.run(), data.problem, data.param, data.nr_class,
                                           class_C.data(), svm_type));
-  const std::string large_text = Output_capture::text();
-  Output_capture::text().clear();
+  const std::string large_text = run.text();
+  run.clear();
   data.param.cache_size = 0.0001;
-  Coefficients small(train_crammer_singer(data.problem, data.param, data.nr_class,
+  Coefficients small(train_crammer_singer(run.run(), data.problem, data.param, data.nr_class,
                                           class_C.data(), svm_type));
   const std::size_t count = static_cast<std::size_t>(data.problem.sample_count) * data.nr_class;
   EXPECT_EQ(std::memcmp(large.values, small.values, count * sizeof(double)), 0);
-  EXPECT_EQ(Output_capture::text(), large_text);
+  EXPECT_EQ(run.text(), large_text);
 }
 
 // An all-zero sample under the linear kernel has no curvature. Its gradient
@@ -136,9 +125,9 @@ TEST_P(TrainCrammerSinger, ZeroSampleTakesTheLinearBranch) {
   const int last = data.problem.sample_count - 1;
   data.problem.samples[last]->index = -1;
   const std::vector<double> class_C = {1.5, 1.5, 1.5};
-  Output_capture capture;
+  Test_run run;
   Coefficients result(
-      train_crammer_singer(data.problem, data.param, 3, class_C.data(), svm_type));
+      train_crammer_singer(run.run(), data.problem, data.param, 3, class_C.data(), svm_type));
   const double moved = svm_type == spoc_l2 ? 3.0 : 1.5;
   EXPECT_EQ(result.values[3 * last + 0], -moved);
   EXPECT_EQ(result.values[3 * last + 1], 0.0);
@@ -153,8 +142,8 @@ TEST_P(TrainCrammerSinger, ClassCostsBoundTheLabelEntries) {
   data.param.kernel_type = rbf;
   std::vector<double> class_C(data.nr_class);
   for (int c = 0; c < data.nr_class; ++c) class_C[c] = 0.25 * (c + 1);
-  Output_capture capture;
-  Coefficients result(train_crammer_singer(data.problem, data.param, data.nr_class,
+  Test_run run;
+  Coefficients result(train_crammer_singer(run.run(), data.problem, data.param, data.nr_class,
                                            class_C.data(), svm_type));
   int at_cost = 0;
   int beyond_cost = 0;
@@ -185,9 +174,9 @@ TEST_P(TrainCrammerSinger, ManyClassesKeepTheirIndex) {
   const double class_index[4] = {0, nr_class - 1, 32768, nr_class - 1};
   for (int i = 0; i < 4; ++i) data.problem.labels[i] = class_index[i];
   const std::vector<double> class_C(nr_class, 1.0);
-  Output_capture capture;
+  Test_run run;
   Coefficients result(
-      train_crammer_singer(data.problem, data.param, nr_class, class_C.data(), svm_type));
+      train_crammer_singer(run.run(), data.problem, data.param, nr_class, class_C.data(), svm_type));
   for (int i = 0; i < 4; ++i) {
     const int y = static_cast<int>(class_index[i]);
     const double* row = result.values + static_cast<std::size_t>(i) * nr_class;

@@ -10,21 +10,15 @@
 #include "learn/training_routines.h"
 #include "multiclass_dual_reference.h"
 #include "tests/tool_runner.h"
-#include "tools/common/progress.h"
+#include "tests/learn/test_run.h"
 
 namespace tevra {
 namespace {
 
-std::string captured;
-void capture(const char* text) { captured += text; }
-
 class KbbTraining : public ::testing::Test {
  protected:
-  void SetUp() override {
-    captured.clear();
-    print_hook = capture;
-  }
-  void TearDown() override { print_hook = print_to_stdout; }
+  testing_support::Test_run run;
+  const std::string& captured = run.text();
 };
 
 Parameter kbb_parameter(int kernel_type) {
@@ -43,7 +37,8 @@ TEST_F(KbbTraining, ReturnsTheDualSolutionInBlocks) {
   reference::Sample_set set = reference::clustered_samples(sizes, 3, 5);
   const Parameter param = kbb_parameter(rbf);
   const std::vector<double> class_C = {1, 0.4, 2};
-  double* alpha = train_single_multiclass(set.problem, param, 3, class_C.data(), sizes.data());
+  double* alpha =
+      train_single_multiclass(run.run(), set.problem, param, 3, class_C.data(), sizes.data());
   ASSERT_NE(alpha, nullptr);
 
   const auto variables = reference::block_variables(sizes);
@@ -81,7 +76,7 @@ TEST_F(KbbTraining, SingleClassGivesNoVariables) {
   reference::Sample_set set = reference::clustered_samples(sizes, 2, 3);
   const Parameter param = kbb_parameter(rbf);
   const double class_C[] = {1};
-  double* alpha = train_single_multiclass(set.problem, param, 1, class_C, sizes.data());
+  double* alpha = train_single_multiclass(run.run(), set.problem, param, 1, class_C, sizes.data());
   EXPECT_NE(alpha, nullptr);
   EXPECT_EQ(captured, "obj = 0.000000, rho = 0.000000\nnSV = 0, nBSV = 0\n");
   std::free(alpha);

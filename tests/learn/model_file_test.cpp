@@ -9,7 +9,6 @@
 #include "gtest/gtest.h"
 #include "learn/tevra.h"
 #include "tests/tool_runner.h"
-#include "tools/common/progress.h"
 #include "tools/train/training_reader.h"
 
 namespace tevra {
@@ -476,12 +475,12 @@ void read_data(const char* name, Parameter* param, Data_set* set) {
   read_training_set(file.c_str(), param, &set->problem, &set->store);
 }
 
-void ignore_progress(const char*) {}
+void ignore_progress(const char*, void*) {}
 
 // A model trained on real data, written and read back, predicts what the
 // model in memory predicts from the same numbers.
 TEST(ModelFileTrained, ReadBackPredictsLikeTheModelInMemory) {
-  print_hook = ignore_progress;
+  Training_run* run = create_training_run(ignore_progress, nullptr);
   Parameter param;
   struct Case {
     const char* data;
@@ -501,7 +500,8 @@ TEST(ModelFileTrained, ReadBackPredictsLikeTheModelInMemory) {
     char text[64];
     std::snprintf(text, sizeof text, "%g", param.gamma);
     param.gamma = std::strtod(text, nullptr);
-    Model* model = train_model(&set.problem, &param);
+    Model* model = train_model(run, &set.problem, &param);
+    ASSERT_NE(model, nullptr);
     const std::string file = work_path("train_model");
     ASSERT_EQ(save_model_file(file.c_str(), model), 0);
     Model* loaded = load_model_file(file.c_str());
@@ -524,7 +524,7 @@ TEST(ModelFileTrained, ReadBackPredictsLikeTheModelInMemory) {
     destroy_model(&model);
     std::remove(file.c_str());
   }
-  print_hook = print_to_stdout;
+  destroy_training_run(&run);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 
 #include <cmath>
 #include <memory>

@@ -16,7 +16,8 @@
 namespace tevra {
 namespace {
 
-using testing_support::Output_capture;
+using testing_support::Test_run;
+using testing_support::With_test_run;
 
 // Sparse samples built from dense rows (zeros left out), with the dense rows
 // kept for the reference computations.
@@ -73,14 +74,14 @@ Linear_run run_linear(const Sample_set& set, const std::vector<int>& sample_of,
   std::vector<Node*> samples(l);
   for (int i = 0; i < l; ++i) samples[i] = set.pointers[sample_of[i]];
   Linear_run run;
-  Output_capture capture;
-  Solver_B_linear solver;
+  Test_run test_run;
+  Solver_B_linear solver(test_run.box_solver(), test_run.progress());
   run.iterations = solver.optimize(l, samples.data(), b.data(), signs.data(), alpha.data(),
                                    w.data(), set.dimension, C_pos, C_neg, eps, &run.result,
                                    shrinking, qpsize);
   run.alpha = alpha;
   run.w = w;
-  run.output = capture.text();
+  run.output = test_run.text();
   return run;
 }
 
@@ -236,8 +237,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Keeps the gradient and positions as the last full check left them: every
 // entry then comes from the final w (active ones from the gradient pass,
 // the others from rebuild_gradient).
-class Gradient_probe : public Solver_B_linear {
+class Gradient_probe : private With_test_run, public Solver_B_linear {
  public:
+  Gradient_probe() : Solver_B_linear(test_run.box_solver(), test_run.progress()) {}
   std::vector<double> gradient_seen;
   std::vector<int> caller_seen;  // caller's index of each position
   int active_seen = -1;          // active positions the gradient pass filled
@@ -305,7 +307,6 @@ TEST_P(Linear_exact_test, GradientIsThePlainSumOfTheFinalW) {
       for (double& v : w) v *= 2;
     }
     Solve_result result{0, nullptr};
-    Output_capture capture;
     const int iterations = solver.optimize(l, samples.data(), b.data(), signs.data(), alpha.data(),
                                            w.data(), set.dimension, cost, cost, 1e-6, &result,
                                            c.shrinking, c.qpsize);

@@ -15,16 +15,20 @@ namespace tevra {
 namespace {
 
 using testing_support::Dense_Q;
-using testing_support::Output_capture;
+using testing_support::Test_run;
+using testing_support::With_test_run;
 using S = Bound_state;
 
 // Opens the solver's selection and shrinking to tests on a hand-made state.
-class Probe : public Solver_B {
+class Probe : private With_test_run, public Solver_B {
  public:
+  Probe() : Solver_B(test_run.box_solver(), test_run.progress()) {}
+  const std::string& output() const { return test_run.text(); }
+
   // A state of l variables with the given gradient and bound states, all
   // active unless active < l; C_pos = C_neg = 1.
   void set_state(int working_set_size, double tolerance, const std::vector<double>& g,
-                 const std::vector<S>& states, int active, Kernel* q = nullptr) {
+                 const std::vector<S>& states, int active, Q_matrix* q = nullptr) {
     const int l = static_cast<int>(g.size());
     std::vector<double> zeros(l, 0.0);
     allocate_run(l, zeros.data(), tolerance, 1, working_set_size, true);
@@ -182,7 +186,7 @@ std::vector<double> unit_q(int n) {
 
 TEST(ShrinkTest, DeactivatesOnlyVariablesBeyondTheLargestViolation) {
   // Gm = 0.5 (position 0); eps small enough that no reactivation follows.
-  Dense_Q q(5, unit_q(5));
+  Dense_Q q(5, testing_support::single(unit_q(5)));
   Probe probe;
   probe.set_state(2, 0.01, {-0.5, 0.6, 0.5, -0.6, -0.5},
                   {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper}, 5, &q);
@@ -196,7 +200,7 @@ TEST(ShrinkTest, DeactivatesOnlyVariablesBeyondTheLargestViolation) {
 }
 
 TEST(ShrinkTest, FreeVariablesStayActive) {
-  Dense_Q q(3, unit_q(3));
+  Dense_Q q(3, testing_support::single(unit_q(3)));
   Probe probe;
   probe.set_state(2, 0.01, {-0.5, 5, 0.0}, {S::at_lower, S::free, S::free}, 3, &q);
   probe.shrink();
@@ -204,7 +208,7 @@ TEST(ShrinkTest, FreeVariablesStayActive) {
 }
 
 TEST(ShrinkTest, NothingHappensBelowEps) {
-  Dense_Q q(2, unit_q(2));
+  Dense_Q q(2, testing_support::single(unit_q(2)));
   Probe probe;
   probe.set_state(2, 0.1, {-0.05, 3}, {S::at_lower, S::at_lower}, 2, &q);
   probe.shrink();
@@ -215,7 +219,7 @@ TEST(ShrinkTest, NothingHappensBelowEps) {
 TEST(ShrinkTest, ReactivatesOnceWithRebuiltGradients) {
   // eps 0.1, Gm 0.5 <= 10 eps: inactive variables are judged with rebuilt
   // gradients (b + bound_gradient here, as no free variable is active).
-  Dense_Q q6(6, unit_q(6));
+  Dense_Q q6(6, testing_support::single(unit_q(6)));
   Probe probe;
   probe.set_state(2, 0.1, {-0.5, 9, 9, 9, 9, 9},
                   {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper, S::at_lower},
@@ -240,7 +244,7 @@ TEST(ShrinkTest, ReactivatesOnceWithRebuiltGradients) {
 }
 
 TEST(ShrinkTest, NoReactivationAboveTenEps) {
-  Dense_Q q(2, unit_q(2));
+  Dense_Q q(2, testing_support::single(unit_q(2)));
   Probe probe;
   probe.set_state(2, 0.01, {-0.5, 9}, {S::at_lower, S::at_lower}, 1, &q);
   probe.b() = {0, -1};  // would come back if the pass ran
@@ -281,15 +285,14 @@ INSTANTIATE_TEST_SUITE_P(Values, Period_test,
 TEST(ScheduleTest, FailedFullCheckShrinksInTheNextPass) {
   // The active variable is optimal; the inactive one at 0 violates once its
   // gradient is rebuilt (b = -0.5). period = min(6 / 2, 2000 / 2) = 3.
-  Dense_Q q(3, unit_q(3));
+  Dense_Q q(3, testing_support::single(unit_q(3)));
   Probe probe;
   probe.set_state(2, 1e-3, {0.5, 9, 9}, {S::at_lower, S::at_lower, S::at_lower}, 1, &q);
   probe.b() = {0.5, -0.5, -0.25};
   probe.start_schedule();
-  Output_capture capture;
   int count = 0;
   ASSERT_TRUE(probe.next_working_set(&count));
-  EXPECT_EQ(capture.text(), "*");
+  EXPECT_EQ(probe.output(), "*");
   // The hook runs after the re-selection over all variables.
   EXPECT_EQ(probe.hook_calls, 1);
   EXPECT_EQ(probe.hook_saw_active, 3);
@@ -299,7 +302,7 @@ TEST(ScheduleTest, FailedFullCheckShrinksInTheNextPass) {
   // The next pass reaches the shrinking step at once; as nothing moved in
   // between, its working-set comparison then ends the run.
   EXPECT_FALSE(probe.next_working_set(&count));
-  EXPECT_EQ(capture.text(), "*.");
+  EXPECT_EQ(probe.output(), "*.");
   EXPECT_EQ(probe.schedule_counter(), probe.schedule_period());
   EXPECT_EQ(probe.hook_calls, 1);
 }
@@ -317,16 +320,16 @@ Solver_run run_solver(const std::vector<double>& q, std::vector<double> b,
                const std::vector<signed char>& signs, std::vector<double> alpha, double C_pos,
                double C_neg, double eps, int shrinking, int qpsize) {
   const int l = static_cast<int>(b.size());
-  Dense_Q matrix(l, q);
+  Dense_Q matrix(l, testing_support::single(q));
   Solver_run run;
-  Output_capture capture;
-  Solver_B solver;
+  Test_run test_run;
+  Solver_B solver(test_run.box_solver(), test_run.progress());
   solver.optimize(l, matrix, b.data(), signs.data(), alpha.data(), C_pos, C_neg, eps, &run.result,
                   shrinking, qpsize);
   run.alpha = alpha;
-  run.output = capture.text();
-  run.column_requests = matrix.column_requests;
-  run.shortest_request = matrix.shortest_request;
+  run.output = test_run.text();
+  run.column_requests = matrix.column_requests();
+  run.shortest_request = matrix.shortest_request();
   return run;
 }
 

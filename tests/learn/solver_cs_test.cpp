@@ -10,85 +10,20 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "tools/common/progress.h"
+#include "tests/learn/solver_test_support.h"
 
 namespace tevra {
 namespace {
 
+using testing_support::Dense_Q;
+using testing_support::Test_run;
+
 constexpr double infinity = std::numeric_limits<double>::infinity();
-
-// A dense Q matrix given by its single-precision entries. It follows the
-// solver's sample exchanges through a permutation, and records every column
-// request and every progress text in one event log, so that tests can see
-// when the solver updated a sample and when it printed.
-class Dense_Q : public Kernel {
- public:
-  Dense_Q(int l, std::vector<float> entries)
-      : Kernel(0, nullptr, linear_parameter()),
-        l(l),
-        entries(std::move(entries)),
-        order(l),
-        buffer(l > 0 ? l : 1) {
-    for (int i = 0; i < l; ++i) order[i] = i;
-  }
-
-  const float* get_column(int i, int len) override {
-    events.push_back('c');
-    lengths.push_back(len);
-    for (int j = 0; j < len; ++j) buffer[j] = entry(order[i], order[j]);
-    return buffer.data();
-  }
-
-  void swap_entries(int i, int j) override {
-    std::swap(order[i], order[j]);
-    ++swaps;
-  }
-
-  float entry(int a, int b) const { return entries[static_cast<std::size_t>(a) * l + b]; }
-
-  static Parameter linear_parameter() {
-    Parameter param = default_parameter();
-    param.kernel_type = linear;
-    return param;
-  }
-
-  int l;
-  std::vector<float> entries;  // row-major l x l, in the caller's order
-  std::vector<int> order;      // caller's sample at each position
-  std::vector<float> buffer;
-  std::string events;          // 'c' per column request, then the printed texts
-  std::vector<int> lengths;    // length of each column request
-  int swaps = 0;
-};
-
-// Collects everything the solver prints; also appends it to the event log
-// of the Q matrix in use so that marks and updates interleave.
-struct Output_capture {
-  Output_capture() {
-    text().clear();
-    current_q() = nullptr;
-    print_hook = [](const char* s) {
-      text() += s;
-      if (current_q() != nullptr) current_q()->events += s;
-    };
-  }
-  ~Output_capture() {
-    print_hook = print_to_stdout;
-    current_q() = nullptr;
-  }
-  static std::string& text() {
-    static std::string collected;
-    return collected;
-  }
-  static Dense_Q*& current_q() {
-    static Dense_Q* q = nullptr;
-    return q;
-  }
-};
 
 // Exposes the single steps of the solver.
 class Probe : public Solver_CS {
  public:
+  explicit Probe(const Test_run& run) : Solver_CS(run.progress()) {}
   using Solver_CS::active_count;
   using Solver_CS::alpha;
   using Solver_CS::class_entry;
@@ -279,7 +214,8 @@ TEST_P(SolveSample, MatchesBruteForceMinimiser) {
     for (double& b : B) b = -4 + 8 * unit(random);
     if (trial % 7 == 0) B[(y + 1) % k] = B[y];  // ties between the label and another class
 
-    Probe probe;
+    Test_run run;
+    Probe probe(run);
     probe.initialize(0, none, nullptr, nullptr, class_C.data(), 1e-3, k, svm_type);
     std::vector<double> result(k);
     probe.solve_sample(A, B.data(), class_C[y], y, result.data());
@@ -326,8 +262,8 @@ TEST_P(FlatSample, MovesMassToTheFirstLargestClass) {
   const std::vector<double> class_C(3, 2.0);
   const std::vector<int> labels = {c.label, 0};
   const std::vector<double> start(6, 0.0);
-  Output_capture capture;
-  Probe probe;
+  Test_run run;
+  Probe probe(run);
   probe.initialize(2, q, start.data(), labels.data(), class_C.data(), 1e-3, 3, c.svm_type);
   for (int m = 0; m < 3; ++m) probe.gradient[probe.class_entry(0, m)] = c.gradient[m];
   double other_gradient[3];
@@ -388,8 +324,8 @@ TEST_P(WholeRun, ReachesTheIndependentOptimum) {
                                       c.zero_sample, 7 + c.l * 31 + c.k);
   Dense_Q q(p.l, p.Q);
   std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
-  Output_capture capture;
-  Solver_CS solver;
+  Test_run run;
+  Solver_CS solver(run.progress());
   solver.solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-7, c.shrinking, p.k,
                p.svm_type);
 
@@ -415,7 +351,7 @@ TEST_P(WholeRun, ReachesTheIndependentOptimum) {
   EXPECT_NEAR(reached, expected, 1e-6 * (1 + std::fabs(expected)));
   // The printed objective comes from the solver's own gradient, rebuilt for
   // shrunk samples: it must agree with the returned coefficients.
-  EXPECT_NEAR(printed_objective(Output_capture::text()), reached, 1e-5 * (1 + std::fabs(reached)));
+  EXPECT_NEAR(printed_objective(run.text()), reached, 1e-5 * (1 + std::fabs(reached)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -452,8 +388,8 @@ TEST(SolverCs, NonZeroStartReachesTheOptimum) {
       alpha[i * p.k + other] = -moved;
     }
     Dense_Q q(p.l, p.Q);
-    Output_capture capture;
-    Solver_CS solver;
+    Test_run run;
+    Solver_CS solver(run.progress());
     solver.solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-8, 1, p.k,
                  p.svm_type);
     const double expected = p.objective(reference_solve(p, 1e-11));
@@ -485,11 +421,10 @@ TEST_P(Countdown, MarksEveryPeriodUpdates) {
       make_problem(l, 3, 2, Kernel_kind::rbf_kernel, spoc, {1, 1, 1}, false, 5);
   Dense_Q q(p.l, p.Q);
   std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
-  Output_capture capture;
-  Output_capture::current_q() = &q;
-  Solver_CS solver;
+  Test_run run;
+  run.echo_into(&q.events);
+  Solver_CS solver(run.progress());
   solver.solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-3, 0, p.k, p.svm_type);
-  Output_capture::current_q() = nullptr;
 
   const std::string& events = q.events;
   const std::size_t last_update = events.rfind('c');
@@ -518,10 +453,11 @@ TEST(SolverCs, SameSampleAfterMarkStops) {
   const std::vector<int> labels = {1};
   const std::vector<double> class_C(2, 4.6843066725400684);
   std::vector<double> alpha(2, 0.0);
-  Output_capture capture;
-  Solver_CS().solve(1, q, alpha.data(), labels.data(), class_C.data(), 1e-300, 0, 2, spoc);
+  Test_run run;
+  Solver_CS(run.progress())
+      .solve(1, q, alpha.data(), labels.data(), class_C.data(), 1e-300, 0, 2, spoc);
   EXPECT_EQ(q.lengths.size(), 2u);
-  const std::string& text = Output_capture::text();
+  const std::string& text = run.text();
   EXPECT_EQ(text.substr(0, 2), ".\n") << text;
   EXPECT_NE(text.find("#iter = 2,"), std::string::npos) << text;
 }
@@ -539,8 +475,9 @@ TEST_P(NegativeDiagonal, RowsStayFeasibleAndFinite) {
   const std::vector<int> labels = {0, 1, 2};
   const std::vector<double> class_C(3, 1.0);
   std::vector<double> alpha(9, 0.0);
-  Output_capture capture;
-  Solver_CS().solve(3, q, alpha.data(), labels.data(), class_C.data(), 1e-3, 1, 3, svm_type);
+  Test_run run;
+  Solver_CS(run.progress())
+      .solve(3, q, alpha.data(), labels.data(), class_C.data(), 1e-3, 1, 3, svm_type);
   for (int i = 0; i < 3; ++i) {
     double sum = 0;
     for (int m = 0; m < 3; ++m) {
@@ -572,8 +509,8 @@ TEST(SolverCs, WriteBackUndoesExchanges) {
     start[i * k + labels[i]] = 1.0 + i;
     start[i * k + (labels[i] + 1) % k] = -(1.0 + i);
   }
-  Output_capture capture;
-  Probe probe;
+  Test_run run;
+  Probe probe(run);
   probe.initialize(l, q, start.data(), labels.data(), class_C.data(), 1e-3, k, spoc);
   probe.swap_samples(0, 3);
   probe.swap_samples(1, 3);
@@ -594,16 +531,16 @@ TEST_P(Shrinking, KeepsCallerOrderAndObjective) {
       make_problem(60, 4, 4, Kernel_kind::linear_kernel, GetParam(), {1, 1, 1, 1}, false, 11);
   std::vector<double> shrunk(static_cast<std::size_t>(p.l) * p.k, 0.0);
   std::vector<double> plain(shrunk);
-  Output_capture capture;
+  Test_run run;
   Dense_Q q1(p.l, p.Q);
-  Solver_CS().solve(p.l, q1, shrunk.data(), p.labels.data(), p.class_C.data(), 1e-9, 1, p.k,
-                    p.svm_type);
+  Solver_CS(run.progress())
+      .solve(p.l, q1, shrunk.data(), p.labels.data(), p.class_C.data(), 1e-9, 1, p.k, p.svm_type);
   ASSERT_GT(q1.swaps, 0);
-  const double printed = printed_objective(Output_capture::text());
+  const double printed = printed_objective(run.text());
   EXPECT_NEAR(printed, p.objective(shrunk), 1e-5 * (1 + std::fabs(printed)));
   Dense_Q q2(p.l, p.Q);
-  Solver_CS().solve(p.l, q2, plain.data(), p.labels.data(), p.class_C.data(), 1e-9, 0, p.k,
-                    p.svm_type);
+  Solver_CS(run.progress())
+      .solve(p.l, q2, plain.data(), p.labels.data(), p.class_C.data(), 1e-9, 0, p.k, p.svm_type);
   for (std::size_t t = 0; t < shrunk.size(); ++t) EXPECT_NEAR(shrunk[t], plain[t], 1e-4) << t;
 }
 
@@ -617,10 +554,10 @@ TEST(SolverCs, ColumnsCoverOnlyActiveRows) {
   const Problem_data p =
       make_problem(80, 3, 2, Kernel_kind::rbf_kernel, spoc, {1, 1, 1}, false, 13);
   std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
-  Output_capture capture;
+  Test_run run;
   Dense_Q q(p.l, p.Q);
-  Solver_CS().solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-9, 1, p.k,
-                    p.svm_type);
+  Solver_CS(run.progress())
+      .solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-9, 1, p.k, p.svm_type);
   ASSERT_GT(q.swaps, 0);
   int shorter = 0;
   for (int len : q.lengths) {
@@ -639,7 +576,8 @@ TEST(SolverCs, EmptyActiveSetSelectsNoSample) {
   const std::vector<int> labels = {0, 1, 0};
   const std::vector<double> class_C = {1, 1};
   const std::vector<double> start(6, 0.0);
-  Probe probe;
+  Test_run run;
+  Probe probe(run);
   probe.initialize(3, q, start.data(), labels.data(), class_C.data(), 1e-3, 2, spoc);
   int chosen = 42;
   EXPECT_GT(probe.select_sample(&chosen), 0.0);
@@ -670,12 +608,13 @@ TEST_P(NothingToSelect, EndsWithoutUpdates) {
   for (int i = 0; i < c.l; ++i) labels[i] = i % 3;
   const std::vector<double> class_C(3, c.cost);
   std::vector<double> alpha(static_cast<std::size_t>(c.l) * 3 + 1, 0.0);
-  Output_capture capture;
-  Solver_CS().solve(c.l, q, alpha.data(), labels.data(), class_C.data(), c.eps, 1, 3, spoc);
+  Test_run run;
+  Solver_CS(run.progress())
+      .solve(c.l, q, alpha.data(), labels.data(), class_C.data(), c.eps, 1, 3, spoc);
   EXPECT_TRUE(q.lengths.empty());
   for (double a : alpha) EXPECT_EQ(a, 0.0);
-  EXPECT_NE(Output_capture::text().find("#iter = 0, obj = 0.000000"), std::string::npos)
-      << Output_capture::text();
+  EXPECT_NE(run.text().find("#iter = 0, obj = 0.000000"), std::string::npos)
+      << run.text();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -746,7 +685,8 @@ TEST_P(SelectSample, MatchesSampleBySampleWalk) {
       start[i * c.k + labels[i]] = moved;
       start[i * c.k + (labels[i] + 1) % c.k] = -moved;
     }
-    Probe probe;
+    Test_run run;
+    Probe probe(run);
     probe.initialize(c.l, q, start.data(), labels.data(), class_C.data(), 1e-3, c.k, spoc);
     for (int i = 0; i < c.l; ++i)
       for (int m = 0; m < c.k; ++m) {
@@ -806,8 +746,8 @@ TEST_P(UpdateSample, GradientFollowsThePlainUpdate) {
   std::vector<double> start(static_cast<std::size_t>(c.l) * k, 0.0);
   if (c.negative_zero) start[2 * k + p.labels[2]] = -0.0;
   Dense_Q q(c.l, p.Q);
-  Output_capture capture;
-  Probe probe;
+  Test_run run;
+  Probe probe(run);
   probe.initialize(c.l, q, start.data(), p.labels.data(), p.class_C.data(), 1e-3, k,
                    c.svm_type);
   if (c.negative_zero) {
@@ -867,8 +807,8 @@ TEST(SolverCs, ExchangesLeaveNoStaleSelection) {
     const Problem_data p =
         make_problem(60, 3, 2, Kernel_kind::rbf_kernel, spoc, {1, 1, 1}, false, 29);
     Dense_Q q(p.l, p.Q);
-    Output_capture capture;
-    Probe probe;
+    Test_run run;
+    Probe probe(run);
     probe.initialize(p.l, q, std::vector<double>(p.l * p.k, 0.0).data(), p.labels.data(),
                      p.class_C.data(), 1e-3, p.k, p.svm_type);
     int i;
@@ -902,9 +842,9 @@ TEST(SolverCs, SummaryCountsVariables) {
       make_problem(15, 3, 2, Kernel_kind::rbf_kernel, spoc_l2, {1, 1, 1}, false, 17);
   std::vector<double> alpha(static_cast<std::size_t>(p.l) * p.k, 0.0);
   Dense_Q q(p.l, p.Q);
-  Output_capture capture;
-  Solver_CS().solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-6, 1, p.k,
-                    p.svm_type);
+  Test_run run;
+  Solver_CS(run.progress())
+      .solve(p.l, q, alpha.data(), p.labels.data(), p.class_C.data(), 1e-6, 1, p.k, p.svm_type);
   int nonzero = 0;
   int free_count = p.l;
   for (int i = 0; i < p.l; ++i)
@@ -914,7 +854,7 @@ TEST(SolverCs, SummaryCountsVariables) {
     }
   char expected[64];
   std::snprintf(expected, sizeof expected, "nSV = %d, nFREE = %d\n", nonzero, free_count);
-  const std::string& text = Output_capture::text();
+  const std::string& text = run.text();
   EXPECT_NE(text.find("\noptimization finished, #iter = "), std::string::npos) << text;
   EXPECT_EQ(text.substr(text.size() - std::string(expected).size()), expected) << text;
 }

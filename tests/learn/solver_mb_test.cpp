@@ -10,25 +10,28 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "learn/q_matrix.h"
+#include "learn/q_matrices.h"
 #include "multiclass_dual_reference.h"
-#include "tools/common/progress.h"
+#include "tests/learn/test_run.h"
 
 namespace tevra {
 namespace {
 
-void discard(const char*) {}
+using testing_support::Test_run;
+using testing_support::With_test_run;
 
-// Keeps the solver's progress marks out of the test output.
+// A run of the test's own keeps the solver's progress marks out of the test
+// output.
 class Quiet : public ::testing::Test {
  protected:
-  void SetUp() override { print_hook = discard; }
-  void TearDown() override { print_hook = print_to_stdout; }
+  Test_run test_run;
 };
 
 // Opens the solver's internals to the tests.
-class Probe : public Solver_MB {
+class Probe : private With_test_run, public Solver_MB {
  public:
+  Probe() : Solver_MB(test_run.box_solver(), test_run.progress()) {}
+
   using Solver_MB::active_count;
   using Solver_MB::after_failed_full_check;
   using Solver_MB::alpha;
@@ -346,7 +349,7 @@ TEST_P(SolverMbClosedForm, MatchesTheHandSolution) {
   std::vector<short> own = {1, 0};
   std::vector<double> alpha = {0, 0};
   Solve_result result{0, nullptr};
-  Solver_MB solver;
+  Solver_MB solver(test_run.box_solver(), test_run.progress());
   solver.optimize(2, q, -2.0, alpha.data(), own.data(), class_C.data(), 1e-9, &result, 1, 10, 2,
                   sizes.data());
   EXPECT_NEAR(alpha[0], c.alpha_own1, 1e-9);
@@ -402,7 +405,7 @@ TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
   std::vector<double> alpha(l, 0.0);
   const double eps = c.eps;
   Solve_result result{0, nullptr};
-  Solver_MB solver;
+  Solver_MB solver(test_run.box_solver(), test_run.progress());
   solver.optimize(l, q, -2.0, alpha.data(), own.data(), c.class_C.data(), eps, &result, c.shrinking,
                   c.qpsize, n, c.sizes.data());
 

@@ -1,5 +1,5 @@
-// Helpers shared by the decomposition-solver tests: a dense Q-matrix object,
-// captured progress output and an independent reference solve.
+// Helpers shared by the decomposition-solver tests: a dense Q-matrix object
+// and an independent reference solve.
 #ifndef TEVRA_TESTS_LEARN_SOLVER_TEST_SUPPORT_H_
 #define TEVRA_TESTS_LEARN_SOLVER_TEST_SUPPORT_H_
 
@@ -7,79 +7,66 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "learn/kernel.h"
+#include "learn/q_matrix.h"
 #include "learn/tevra.h"
-#include "tools/common/progress.h"
+#include "tests/learn/test_run.h"
 
 namespace tevra {
 namespace testing_support {
 
-inline std::string& captured_output() {
-  static std::string text;
-  return text;
-}
-
-inline void capture_text(const char* text) { captured_output() += text; }
-
-// Routes the library's progress output into captured_output() while alive.
-class Output_capture {
+// A Q matrix given entry by entry in single precision, as the real ones
+// hold them. It follows the solver's exchanges of positions through a
+// permutation, gives each position storage of its own (a solver may hold
+// several columns at once), and logs every column request.
+class Dense_Q : public Q_matrix {
  public:
-  Output_capture() : saved_(print_hook) {
-    captured_output().clear();
-    print_hook = capture_text;
-  }
-  ~Output_capture() { print_hook = saved_; }
-  const std::string& text() const { return captured_output(); }
-
- private:
-  void (*saved_)(const char*);
-};
-
-// Q matrix given entry by entry (rounded to float like the real ones), that
-// follows swap_entries and counts column requests.
-class Dense_Q : public Kernel {
- public:
-  Dense_Q(int n, const std::vector<double>& q)
-      : Kernel(n, empty_samples(n), default_parameter()),
-        n_(n),
-        entries_(q.begin(), q.end()),
-        order_(n),
-        storage_(static_cast<size_t>(n) * n) {
-    for (int i = 0; i < n; ++i) order_[i] = i;
+  // n x n entries, row-major, in the caller's order.
+  Dense_Q(int n, std::vector<float> entries)
+      : n(n), entries(std::move(entries)), order(n), storage_(static_cast<size_t>(n) * n) {
+    for (int i = 0; i < n; ++i) order[i] = i;
   }
 
-  const float* get_column(int i, int len) override {
-    ++column_requests;
-    shortest_request = std::min(shortest_request, len);
-    // Each position has its own storage, so a solver may hold several.
-    float* column = &storage_[static_cast<size_t>(i) * n_];
-    for (int t = 0; t < len; ++t) column[t] = entries_[static_cast<size_t>(order_[i]) * n_ + order_[t]];
-    return column;
+  void get_columns(const int* positions, int count, int len, const float** columns) override {
+    for (int k = 0; k < count; ++k) {
+      const int i = positions[k];
+      events += 'c';
+      lengths.push_back(len);
+      float* column = &storage_[static_cast<size_t>(i) * n];
+      for (int t = 0; t < len; ++t) column[t] = entry(order[i], order[t]);
+      columns[k] = column;
+    }
   }
 
   void swap_entries(int i, int j) override {
-    Kernel::swap_entries(i, j);
-    std::swap(order_[i], order_[j]);
+    std::swap(order[i], order[j]);
+    ++swaps;
   }
 
-  int column_requests = 0;
-  int shortest_request = 1 << 30;  // shortest column length asked for
+  // Entry (a, b) in the caller's order.
+  float entry(int a, int b) const { return entries[static_cast<size_t>(a) * n + b]; }
+  int column_requests() const { return static_cast<int>(lengths.size()); }
+  int shortest_request() const {
+    return lengths.empty() ? 0 : *std::min_element(lengths.begin(), lengths.end());
+  }
+
+  int n;
+  std::vector<float> entries;  // row-major n x n, caller's order
+  std::vector<int> order;      // caller's index at each position
+  std::string events;          // 'c' per column; a test may echo prints in between
+  std::vector<int> lengths;    // length of each column request
+  int swaps = 0;
 
  private:
-  static Node* const* empty_samples(int n) {
-    static Node end{-1, 0};
-    static std::vector<Node*> samples;
-    samples.assign(std::max(n, 1), &end);
-    return samples.data();
-  }
-
-  int n_;
-  std::vector<float> entries_;  // row-major original order
-  std::vector<int> order_;      // original index at each position
   std::vector<float> storage_;
 };
+
+// Entries rounded to single precision, for Dense_Q.
+inline std::vector<float> single(const std::vector<double>& q) {
+  return std::vector<float>(q.begin(), q.end());
+}
 
 // Q(i, j) = s_i s_j (x_i . x_j + 1) for random dense points, rounded to
 // float and widened again, so the reference sees exactly the solver's matrix.

@@ -22,7 +22,7 @@
 namespace tevra {
 namespace {
 
-using testing_support::Output_capture;
+using testing_support::Test_run;
 
 // --- Seeding schedule ---------------------------------------------------------
 
@@ -203,9 +203,9 @@ TEST(SeedingLayoutTest, BiasSlotChangesNothingWithoutIndexZero) {
     Outcome out;
     out.alpha.assign(l, 0.0);
     out.w.assign(w_size, 0.0);
-    Solver_B_linear solver;
+    Test_run test_run;
+    Solver_B_linear solver(test_run.box_solver(), test_run.progress());
     Solve_result result{0, nullptr};
-    Output_capture capture;
     const Seeding_state state{l, samples.data(), signs.data(), out.alpha.data(), out.w.data(),
                               w_size, bias_slot};
     out.iterations = seed_alpha(state, 10, 5, 1, 0.5, 2, [&](double c_pos, double c_neg) {
@@ -214,7 +214,7 @@ TEST(SeedingLayoutTest, BiasSlotChangesNothingWithoutIndexZero) {
                              out.w.data(), bias_slot, c_pos, c_neg, 1e-3, &result, 1, 4);
     });
     out.objective = result.objective;
-    out.output = capture.text();
+    out.output = test_run.text();
     std::free(result.bounds);
     return out;
   };
@@ -332,9 +332,9 @@ TEST_P(Routine_test, PrintsConsistentSummaryAndSolvesTheDual) {
   param.eps = 1e-5;
   param.Cbegin = c.Cbegin;
 
-  Output_capture capture;
-  double* coefficients = train_bounded_problem(d.problem, param, c.C_pos, c.C_neg);
-  const std::string output = capture.text();
+  Test_run run;
+  double* coefficients = train_bounded_problem(run.run(), d.problem, param, c.C_pos, c.C_neg);
+  const std::string output = run.text();
 
   const std::regex summary(
       "^[.*]*\\noptimization finished, #iter = (\\d+)\\nnu = (-?[0-9.]+)\\nobj = (-?[0-9.]+), "
@@ -442,10 +442,10 @@ TEST_P(Idle_regression_test, WideTubeGivesNoSupportVectors) {
   param.gamma = 0.5;
   param.p = 100;
   param.C = 4;
-  Output_capture capture;
-  double* coefficients = train_bounded_problem(d.problem, param, 0, 0);
+  Test_run run;
+  double* coefficients = train_bounded_problem(run.run(), d.problem, param, 0, 0);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(coefficients[i], 0.0);
-  const std::string& out = capture.text();
+  const std::string& out = run.text();
   EXPECT_NE(out.find("\noptimization finished, #iter = 0\n"), std::string::npos) << out;
   EXPECT_NE(out.find("nu = 0.000000\nobj = 0.000000, rho = 0.000000\nnSV = 0, nBSV = 0\n"),
             std::string::npos)
@@ -466,11 +466,11 @@ TEST(TrainBoundedTest, LinearWithoutMaxIndexDoesNotWritePastW) {
   d.problem.max_index = 1;
   Parameter param = default_parameter();
   param.kernel_type = linear;
-  Output_capture capture;
-  double* coefficients = train_bounded_problem(d.problem, param, 1, 1);
+  Test_run run;
+  double* coefficients = train_bounded_problem(run.run(), d.problem, param, 1, 1);
   Data reference = make_data(20, false, false, 8);
-  Output_capture capture_reference;
-  double* expected = train_bounded_problem(reference.problem, param, 1, 1);
+  Test_run reference_run;
+  double* expected = train_bounded_problem(reference_run.run(), reference.problem, param, 1, 1);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(coefficients[i], expected[i]) << i;
   std::free(coefficients);
   std::free(expected);

@@ -4,17 +4,19 @@
 // itself, so the linker takes these instead of the library's: each records
 // how it was called and returns coefficients made from the identity of each
 // sample, which lets the tests predict every entry of the model's rows
-// exactly. (Real solvers carry state across runs, so a second training of
-// the same problem need not repeat the first bit for bit.)
+// exactly. (Real solvers carry state from one training to the next in a run,
+// so a second training of the same problem need not repeat the first bit
+// for bit.)
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "learn/tevra.h"
 #include "learn/training_routines.h"
-#include "tools/common/progress.h"
+#include "tests/learn/test_run.h"
 
 namespace tevra {
 
@@ -25,6 +27,7 @@ int id_of(const Node* sample) { return static_cast<int>(sample[0].value); }
 
 // One call of a stand-in routine.
 struct Routine_call {
+  const Training_run* run = nullptr;  // the run it was handed
   std::vector<int> ids;         // samples handed over, in order
   std::vector<double> labels;   // their labels
   double C_pos = 0, C_neg = 0;  // costs (train_bounded_problem)
@@ -34,6 +37,9 @@ struct Routine_call {
 };
 
 std::vector<Routine_call> calls;
+
+// The call (counting from 1) whose routine runs out of memory; 0: none.
+int failing_call = 0;
 
 // Identities whose coefficient is 0 in every routine.
 std::vector<int> zero_ids;
@@ -51,8 +57,10 @@ struct Zero_in_pair {
 };
 std::vector<Zero_in_pair> zero_in_pair;
 
-Routine_call record(const Problem& problem) {
+Routine_call record(const Training_run& run, const Problem& problem) {
+  if (static_cast<int>(calls.size()) + 1 == failing_call) throw std::bad_alloc();
   Routine_call call;
+  call.run = &run;
   for (int i = 0; i < problem.sample_count; ++i) {
     call.ids.push_back(id_of(problem.samples[i]));
     call.labels.push_back(problem.labels[i]);
@@ -75,9 +83,9 @@ double multiclass_variable(int id, int k) { return is_zero(id) ? 0 : id * 10 + k
 
 }  // namespace
 
-double* train_bounded_problem(const Problem& problem, const Parameter& param, double C_pos,
-                              double C_neg) {
-  Routine_call call = record(problem);
+double* train_bounded_problem(Training_run& run, const Problem& problem, const Parameter& param,
+                              double C_pos, double C_neg) {
+  Routine_call call = record(run, problem);
   call.C_pos = C_pos;
   call.C_neg = C_neg;
   calls.push_back(call);
@@ -98,9 +106,9 @@ double* train_bounded_problem(const Problem& problem, const Parameter& param, do
   return coef;
 }
 
-double* train_single_multiclass(const Problem& problem, const Parameter&, int nr_class,
-                                const double* class_C, const int* class_sizes) {
-  Routine_call call = record(problem);
+double* train_single_multiclass(Training_run& run, const Problem& problem, const Parameter&,
+                                int nr_class, const double* class_C, const int* class_sizes) {
+  Routine_call call = record(run, problem);
   call.class_C.assign(class_C, class_C + nr_class);
   call.class_sizes.assign(class_sizes, class_sizes + nr_class);
   calls.push_back(call);
@@ -119,9 +127,9 @@ double* train_single_multiclass(const Problem& problem, const Parameter&, int nr
   return alpha;
 }
 
-double* train_crammer_singer(const Problem& problem, const Parameter&, int nr_class,
-                             const double* class_C, int svm_type) {
-  Routine_call call = record(problem);
+double* train_crammer_singer(Training_run& run, const Problem& problem, const Parameter&,
+                             int nr_class, const double* class_C, int svm_type) {
+  Routine_call call = record(run, problem);
   call.class_C.assign(class_C, class_C + nr_class);
   call.svm_type = svm_type;
   calls.push_back(call);
@@ -136,10 +144,6 @@ double* train_crammer_singer(const Problem& problem, const Parameter&, int nr_cl
 }
 
 namespace {
-
-// Collects what the library prints through print_hook.
-std::string* captured_progress = nullptr;
-void capture_progress(const char* text) { *captured_progress += text; }
 
 // A training set whose sample i has identity ids[i] (default i + 1) and
 // label labels[i].
@@ -169,21 +173,17 @@ class TrainModel : public ::testing::Test {
     zero_ids.clear();
     zero_in_pair.clear();
     class_of_id.clear();
-    captured_progress = &progress;
-    print_hook = capture_progress;
-  }
-  void TearDown() override {
-    print_hook = print_to_stdout;
-    captured_progress = nullptr;
+    failing_call = 0;
   }
 
   Model* train(Id_set& set) {
     Problem problem = set.problem();
-    return train_model(&problem, &param);
+    return train_model(&test_run.run(), &problem, &param);
   }
 
   Parameter param;
-  std::string progress;
+  testing_support::Test_run test_run;
+  const std::string& progress = test_run.text();
 };
 
 std::vector<int> sv_ids(const Model& model) {
@@ -304,7 +304,7 @@ TEST_F(TrainModel, SampleZeroInEveryPairIsNoSupportVector) {
 
 TEST_F(TrainModel, SingleClassTrainsNothingAndKeepsTheClass) {
   for (int svm_type : {c_svc, kbb, spoc, spoc_l2}) {
-    progress.clear();
+    test_run.clear();
     calls.clear();
     param.svm_type = svm_type;
     Id_set set({4, 4.5, 4});
@@ -418,6 +418,46 @@ TEST_F(TrainModel, MultiClassRoutinesGetTheWeightedCosts) {
     Model* model = train(set);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].class_C, (std::vector<double>{4, 1, 4}));
+    destroy_model(&model);
+  }
+}
+
+// Every routine trains in the run train_model was given, so that the
+// sub-problem solver's state carries from pair to pair.
+TEST_F(TrainModel, RoutinesTrainInTheCallersRun) {
+  for (int svm_type : {c_svc, kbb, spoc, epsilon_svr}) {
+    calls.clear();
+    param.svm_type = svm_type;
+    Id_set set({1, 2, 3, 1, 2, 3});
+    Model* model = train(set);
+    ASSERT_FALSE(calls.empty()) << svm_type;
+    for (const Routine_call& call : calls) EXPECT_EQ(call.run, &test_run.run()) << svm_type;
+    destroy_model(&model);
+  }
+}
+
+// Running out of memory in a routine fails that training alone: no model,
+// the run says why (releasing what was trained so far is the sanitizers'
+// and valgrind's to check), and the next training in the run succeeds.
+TEST_F(TrainModel, OutOfMemoryInARoutineFailsTheTrainingOnly) {
+  const struct {
+    int svm_type;
+    int failing_call;  // the second of three pairs under c_svc
+  } cases[] = {{c_svc, 2}, {kbb, 1}, {spoc, 1}, {epsilon_svr, 1}};
+  for (const auto& c : cases) {
+    calls.clear();
+    param.svm_type = c.svm_type;
+    failing_call = c.failing_call;
+    Id_set set({1, 2, 3, 1, 2, 3});
+    EXPECT_EQ(train(set), nullptr) << c.svm_type;
+    ASSERT_NE(training_run_error(&test_run.run()), nullptr);
+    EXPECT_STREQ(training_run_error(&test_run.run()), "not enough memory to train");
+
+    calls.clear();
+    failing_call = 0;
+    Model* model = train(set);
+    ASSERT_NE(model, nullptr) << c.svm_type;
+    EXPECT_EQ(training_run_error(&test_run.run()), nullptr);
     destroy_model(&model);
   }
 }

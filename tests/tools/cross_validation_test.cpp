@@ -1,9 +1,9 @@
 // Tests of cross-validation. The first group runs against stand-ins for
-// train_model, predict_value and predict_values, defined in this program so
-// that the linker takes them instead of the library's: they record every
-// fold's training set and predict from each sample's identity, so every
-// printed number is known.
-// The second group runs the training tool on real data.
+// train_model, training_run_error, predict_value and predict_values,
+// defined in this program so that the linker takes them instead of the
+// library's: they record every fold's training set and run, and predict
+// from each sample's identity, so every printed number is known. The
+// second group runs the training tool on real data.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -25,20 +25,31 @@ namespace {
 int id_of(const Node* sample) { return static_cast<int>(sample[0].value); }
 
 std::vector<std::vector<int>> training_sets;  // identities trained on, per fold
+std::vector<const Training_run*> runs;        // the run of each fold
 std::vector<int> predicted;                   // identities predicted, in order
+int failing_fold = -1;                        // training of this fold fails
+const char* const failure = "the fold's training failed";
+
+// The run handed to cross_validate: only passed on, never looked into.
+char run_token;
+Training_run* const the_run = reinterpret_cast<Training_run*>(&run_token);
 // Prediction of each identity; by default the identity itself.
 double (*prediction_of)(int id) = [](int id) { return static_cast<double>(id); };
 
 }  // namespace
 
-Model* train_model(const Problem* problem, const Parameter* param) {
+Model* train_model(Training_run* run, const Problem* problem, const Parameter* param) {
   std::vector<int> ids;
   for (int i = 0; i < problem->sample_count; ++i) ids.push_back(id_of(problem->samples[i]));
   training_sets.push_back(ids);
+  runs.push_back(run);
+  if (static_cast<int>(training_sets.size()) - 1 == failing_fold) return nullptr;
   Model* model = static_cast<Model*>(std::calloc(1, sizeof(Model)));
   model->param = *param;
   return model;
 }
+
+const char* training_run_error(const Training_run*) { return failure; }
 
 double predict_value(const Model*, const Node* x) {
   predicted.push_back(id_of(x));
@@ -55,7 +66,9 @@ class CrossValidation : public ::testing::Test {
  protected:
   void SetUp() override {
     training_sets.clear();
+    runs.clear();
     predicted.clear();
+    failing_fold = -1;
     prediction_of = [](int id) { return static_cast<double>(id); };
     param = default_parameter();
   }
@@ -73,9 +86,10 @@ class CrossValidation : public ::testing::Test {
     problem = Problem{count, 1, this->labels.data(), pointers.data()};
   }
 
-  std::string run(int folds) {
+  std::string run(int folds, bool* completed = nullptr) {
     ::testing::internal::CaptureStdout();
-    cross_validate(&problem, param, folds);
+    const bool done = cross_validate(the_run, &problem, param, folds);
+    if (completed != nullptr) *completed = done;
     return ::testing::internal::GetCapturedStdout();
   }
 
@@ -111,6 +125,31 @@ TEST_F(CrossValidation, FoldsAreContiguousRunsOfTheShuffledOrder) {
       if (i < bounds[k] || i >= bounds[k + 1]) expected.push_back(order[i]);
     EXPECT_EQ(training_sets[k], expected) << "fold " << k;
   }
+}
+
+// One run serves every fold, so the sub-problem solver's state carries from
+// fold to fold.
+TEST_F(CrossValidation, EveryFoldTrainsInTheOneRun) {
+  make_set(9);
+  bool completed = false;
+  run(3, &completed);
+  EXPECT_TRUE(completed);
+  EXPECT_EQ(runs, (std::vector<const Training_run*>(3, the_run)));
+}
+
+// A fold whose training fails ends the cross-validation: no later fold
+// trains, nothing more is printed, and the caller learns of it.
+TEST_F(CrossValidation, FailingFoldStopsTheRest) {
+  make_set(9);
+  failing_fold = 1;
+  bool completed = true;
+  const std::string out = run(3, &completed);
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(training_sets.size(), 2u);
+  EXPECT_EQ(predicted.size(), 3u);  // the first fold only
+  ASSERT_NE(out.find("Accuracy"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Accuracy"), out.rfind("Accuracy")) << out;
+  EXPECT_EQ(out.find("Cross Validation"), std::string::npos) << out;
 }
 
 TEST_F(CrossValidation, SameLibrarySameFolds) {

@@ -1,8 +1,9 @@
 // n-fold cross-validation: shuffle once with the unseeded rand, so that one
 // library gives the same folds on every run, cut the shuffled order into
 // contiguous folds, train on everything outside each fold and predict it.
-// Results go straight to standard output; training progress goes through
-// print_hook as usual.
+// Results go straight to standard output; training progress goes wherever
+// the run sends it. All folds train in one run, so the sub-problem solver's
+// shift carries from fold to fold.
 #include "tools/train/cross_validation.h"
 
 #include <cstdio>
@@ -35,7 +36,7 @@ void shuffle(Problem* problem) {
 
 }  // namespace
 
-void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
+bool cross_validate(Training_run* run, Problem* problem, const Parameter& param, int fold_count) {
   const int l = problem->sample_count;
   const bool regression = param.svm_type == epsilon_svr;
   shuffle(problem);
@@ -63,7 +64,8 @@ void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
     training.samples = samples.data();
     training.labels = labels.data();
 
-    Model* model = train_model(&training, &param);
+    Model* model = train_model(run, &training, &param);
+    if (model == nullptr) return false;
     index_support_vectors(model);
     predict_values(model, problem->samples + begin, end - begin, values.data());
     int correct = 0;
@@ -104,6 +106,7 @@ void cross_validate(Problem* problem, const Parameter& param, int fold_count) {
   } else {
     std::printf("Cross Validation Accuracy = %g%%\n", 100.0 * total_correct / l);
   }
+  return true;
 }
 
 }  // namespace tevra

@@ -9,9 +9,19 @@
 #include "tools/train/options.h"
 #include "tools/train/training_reader.h"
 
-// Training's working arrays grow with the data (the linear kernel's weight
-// vector with the largest feature index): running out of memory ends the
-// run with a message instead of an uncaught exception.
+namespace {
+
+// Every training failure ends the run the same way, and no model is written.
+[[noreturn]] void fail_training(const tevra::Training_run* run) {
+  std::fprintf(stderr, "Error: %s\n", tevra::training_run_error(run));
+  std::exit(1);
+}
+
+}  // namespace
+
+// Running out of memory outside train_model (the run itself, the folds of
+// a cross-validation) ends the run with the same message as inside it,
+// instead of an uncaught exception.
 int main(int argc, char** argv) try {
   using namespace tevra;
 
@@ -27,16 +37,22 @@ int main(int argc, char** argv) try {
     std::exit(1);
   }
 
+  // One run for the whole invocation: every fold of a cross-validation
+  // trains in it.
+  Training_run* run = create_training_run(nullptr, nullptr);
+  if (run == nullptr) throw std::bad_alloc();
   if (options.cv_mode) {
-    cross_validate(&problem, options.param, options.fold_count);
+    if (!cross_validate(run, &problem, options.param, options.fold_count)) fail_training(run);
   } else {
-    Model* model = train_model(&problem, &options.param);
+    Model* model = train_model(run, &problem, &options.param);
+    if (model == nullptr) fail_training(run);
     if (save_model_file(options.model_file, model) != 0) {
       std::fprintf(stderr, "can't save model to file %s\n", options.model_file);
       std::exit(1);
     }
     destroy_model(&model);
   }
+  destroy_training_run(&run);
 
   release_parameter(&options.param);
   std::free(problem.labels);
