@@ -22,19 +22,30 @@ bool all_finite(const Node* x) {
   return true;
 }
 
-// The kWidth dot products of the entries [x, end) with one tile, each sum
-// taking its products in entry order. The width is fixed at compile time so
-// that the sums stay in registers.
-void dots_with_tile(const Node* x, const Node* end, const double* tile, double* out) {
-  double sums[kWidth] = {};
-  for (; x != end; ++x) {
-    const double* const row = tile + static_cast<std::size_t>(x->index) * kWidth;
-    const double value = x->value;
+// A tile is walked a stretch of this many features at a time (24 KiB of
+// it), so that a batch of samples finds each stretch in the first-level
+// cache.
+constexpr int kStretchFeatures = 192;
+
+// Adds to sums[c] the products of the entries [*x, end) whose index is
+// below stop with the tile's rows, each sum taking its products in entry
+// order, and moves *x past them. The width is fixed at compile time so that
+// the sums stay in registers.
+void add_tile_products(const Node** x, const Node* end, int stop, const double* tile,
+                       double* sums) {
+  double s[kWidth];
 #pragma GCC unroll 16
-    for (int c = 0; c < kWidth; ++c) sums[c] += value * row[c];
+  for (int c = 0; c < kWidth; ++c) s[c] = sums[c];
+  const Node* p = *x;
+  for (; p != end && p->index < stop; ++p) {
+    const double* const row = tile + static_cast<std::size_t>(p->index) * kWidth;
+    const double value = p->value;
+#pragma GCC unroll 16
+    for (int c = 0; c < kWidth; ++c) s[c] += value * row[c];
   }
 #pragma GCC unroll 16
-  for (int c = 0; c < kWidth; ++c) out[c] = sums[c];
+  for (int c = 0; c < kWidth; ++c) sums[c] = s[c];
+  *x = p;
 }
 
 }  // namespace
@@ -109,15 +120,25 @@ void Support_vector_columns::column_dots(const Node* x, double* dots) const {
 
 void Support_vector_columns::tile_dots(const Node* const* xs, const Node* const* ends,
                                        double* const* rows, int count) const {
-  double out[kWidth];
+  // Each sum takes its products in increasing feature order whatever the
+  // nesting, as long as the stretches of one tile go in order for each
+  // sample.
+  std::vector<double> sums(static_cast<std::size_t>(count) * kWidth);
+  std::vector<const Node*> cursors(count);
   for (int t = 0; t < tile_count; ++t) {
     const double* const tile = tiles.data() + static_cast<std::size_t>(t) * feature_count * kWidth;
+    std::fill(sums.begin(), sums.end(), 0.0);
+    std::copy(xs, xs + count, cursors.begin());
+    for (int stop = kStretchFeatures;; stop += kStretchFeatures) {
+      for (int b = 0; b < count; ++b)
+        add_tile_products(&cursors[b], ends[b], stop, tile, &sums[static_cast<std::size_t>(b) * kWidth]);
+      if (stop >= feature_count) break;
+    }
     const int first = t * kWidth;
     const int width = std::min(kWidth, sv_count - first);
-    for (int b = 0; b < count; ++b) {
-      dots_with_tile(xs[b], ends[b], tile, out);
-      std::copy(out, out + width, rows[b] + first);
-    }
+    for (int b = 0; b < count; ++b)
+      std::copy(&sums[static_cast<std::size_t>(b) * kWidth],
+                &sums[static_cast<std::size_t>(b) * kWidth] + width, rows[b] + first);
   }
 }
 
