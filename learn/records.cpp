@@ -29,6 +29,7 @@ Parameter default_parameter() {
   param.qpsize = 10;
   param.Cbegin = 1;
   param.Cstep = 2;
+  param.algorithm = 0;
   return param;
 }
 

@@ -53,6 +53,8 @@ struct Parameter {
   int qpsize;          // working-set size of the decomposition solvers
   double Cbegin;       // first cost of alpha seeding (linear kernel)
   double Cstep;        // factor between successive seeding costs
+  int algorithm;       // 0: decomposition solvers; 1: dual coordinate descent
+                       // (linear kernel; c_svc, epsilon_svr, spoc, spoc_l2)
 };
 
 // A feature-major copy of a model's support vectors for fast prediction

@@ -18,7 +18,16 @@ TEST(TrainMain, UsageTextOnStandardOutput) {
   EXPECT_EQ(r.err, "");
   int lines = 0;
   for (char c : r.out) lines += c == '\n';
-  EXPECT_EQ(lines, 28);
+  EXPECT_EQ(lines, 32);
+  // The lines of -a follow -q and say which stopping rule the solver keeps.
+  EXPECT_NE(r.out.find("-q qpsize : set the sub-problem size for -s 0,1 and 3\n"
+                       "-a algorithm : set the solver (default 0)\n"
+                       "\t0 -- decomposition\n"
+                       "\t1 -- dual coordinate descent, for -t 0 with -s 0, 2, 3 and 4; it stops, "
+                       "as 0 does,\n"
+                       "\t\twhen no optimality condition is violated by epsilon (-e) or more\n"
+                       "-wi weight"),
+            std::string::npos);
   EXPECT_EQ(r.out.rfind("Usage: tevra-train [options] training_set_file [model_file]\noptions:\n", 0),
             0u);
   EXPECT_NE(r.out.find("\n\t\tcost0, cost0*step, cost0*step^2, ..., cost.\n"), std::string::npos);

@@ -56,6 +56,7 @@ TEST_F(ParseOptions, DefaultsWithOnlyATrainingFile) {
   EXPECT_EQ(p.qpsize, 10);
   EXPECT_EQ(p.Cbegin, 1);
   EXPECT_EQ(p.Cstep, 2);
+  EXPECT_EQ(p.algorithm, 0);
   EXPECT_EQ(o.cv_mode, 0);
   EXPECT_STREQ(o.training_set_file, "train.txt");
 }
@@ -63,7 +64,7 @@ TEST_F(ParseOptions, DefaultsWithOnlyATrainingFile) {
 TEST_F(ParseOptions, EveryOptionSetsItsField) {
   const Parameter& p = parse({"-s", "3", "-t", "1", "-d", "5", "-g", "0.25", "-r", "-1.5",
                               "-c", "8", "-p", "0.3", "-m", "40", "-e", "0.01", "-h", "0",
-                              "-b", "0.5", "-i", "3", "-q", "20", "t"})
+                              "-b", "0.5", "-i", "3", "-q", "20", "-a", "1", "t"})
                            .param;
   EXPECT_EQ(p.svm_type, 3);
   EXPECT_EQ(p.kernel_type, 1);
@@ -78,6 +79,7 @@ TEST_F(ParseOptions, EveryOptionSetsItsField) {
   EXPECT_EQ(p.Cbegin, 0.5);
   EXPECT_EQ(p.Cstep, 3);
   EXPECT_EQ(p.qpsize, 20);
+  EXPECT_EQ(p.algorithm, 1);
 }
 
 TEST_F(ParseOptions, OnlyTheLetterAfterTheDashCounts) {
