@@ -46,9 +46,9 @@ double dot(const Node* x, const Node* y) {
 double kernel_of_dot(double dot_product, const Parameter& param) {
   switch (param.kernel_type) {
     case polynomial:
-      return integer_power(param.gamma * dot_product + param.coef0, param.degree);
+      return polynomial_kernel(dot_product, param.gamma, param.coef0, param.degree);
     case sigmoid:
-      return std::tanh(param.gamma * dot_product + param.coef0);
+      return sigmoid_kernel(dot_product, param.gamma, param.coef0);
     default:
       return dot_product;
   }
@@ -79,7 +79,7 @@ double kernel_value(const Node* x, const Node* y, const Parameter& param) {
       }
       for (; x->index != -1; ++x) sum += x->value * x->value;
       for (; y->index != -1; ++y) sum += y->value * y->value;
-      return std::exp(-(sum * param.gamma));
+      return rbf_kernel(sum, param.gamma);
     }
     case precomputed:
       return x[static_cast<int>(y->value)].value;

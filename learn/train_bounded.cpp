@@ -58,8 +58,9 @@ void solve_linear(Training_run& run, const Problem& problem, const Parameter& pa
           return descent.solve_two_class(l, samples, signs, alpha, w.data(), bias_slot, c_pos,
                                          c_neg, param.eps, param.shrinking, result);
         }
-        return solver.optimize(l, samples, linear_term, signs, alpha, w.data(), bias_slot, c_pos,
-                               c_neg, param.eps, result, param.shrinking, param.qpsize);
+        return solver.optimize_linear(l, samples, linear_term, signs, alpha, w.data(), bias_slot,
+                                      c_pos, c_neg, param.eps, result, param.shrinking,
+                                      param.qpsize);
       });
   log_info(run.progress, "\noptimization finished, #iter = %d\n", total);
 }

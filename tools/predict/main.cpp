@@ -1,31 +1,32 @@
 // tevra-predict: predicts every line of a test set with a model file, writes
 // one prediction per line and prints the accuracy or the regression errors.
 //
-// Deviations that keep a run from ending in silent harm: a test line that a
-// precomputed model would read beyond is refused like any malformed line,
-// and a failure to write the output file ends the run with status 1 instead
-// of reporting success.
+// So that no run ends in silent harm, an output file that is the test file
+// or the model file is refused before it is emptied; a test line that a
+// precomputed model would read beyond or at the wrong position is refused
+// like any malformed line; and a read error of the test file or a failure to
+// write the output file ends the run with status 1 instead of reporting
+// success.
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
-#include "tools/predict/required_entries.h"
+#include "tools/common/regression_summary.h"
+#include "tools/common/same_file.h"
 #include "tools/common/sample_line.h"
+#include "tools/predict/required_entries.h"
 
 namespace {
 
 // Running sums over the predicted lines.
 struct Totals {
-  int total = 0;         // lines predicted
-  int correct = 0;       // predictions equal to the target
-  double error = 0;      // sum of squared differences
-  double sum_v = 0;      // predictions
-  double sum_y = 0;      // targets
-  double sum_vv = 0;     // squared predictions
-  double sum_yy = 0;     // squared targets
-  double sum_vy = 0;     // products of prediction and target
+  int total = 0;                // lines predicted
+  int correct = 0;              // predictions equal to the target
+  double error = 0;             // sum of squared differences
+  tevra::Regression_sums sums;  // for the squared correlation
 };
 
 // Test lines are predicted in batches: predict_values walks the model's
@@ -36,8 +37,8 @@ constexpr int kBatchLines = 32;
 // Lines read and parsed, not yet predicted.
 class Pending_lines {
  public:
-  Pending_lines() : samples_(kBatchLines), nodes_(kBatchLines), targets_(kBatchLines),
-                    values_(kBatchLines) {
+  Pending_lines()
+      : samples_(kBatchLines), nodes_(kBatchLines), targets_(kBatchLines), values_(kBatchLines) {
     for (tevra::Sample_buffer& sample : samples_) sample = tevra::make_sample_buffer();
   }
   ~Pending_lines() {
@@ -66,11 +67,7 @@ class Pending_lines {
       std::fprintf(output, "%g\n", v);
       if (v == y) ++totals->correct;
       totals->error += (v - y) * (v - y);
-      totals->sum_v += v;
-      totals->sum_y += y;
-      totals->sum_vv += v * v;
-      totals->sum_yy += y * y;
-      totals->sum_vy += v * y;
+      totals->sums.add(v, y);
       ++totals->total;
     }
     count_ = 0;
@@ -86,11 +83,18 @@ class Pending_lines {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   using namespace tevra;
   if (argc != 4) {
     std::fprintf(stderr, "usage: tevra-predict test_file model_file output_file\n");
     return 1;
+  }
+  for (int k = 1; k <= 2; ++k) {
+    if (is_same_file(argv[3], argv[k])) {
+      std::fprintf(stderr, "Error: output file %s is the same file as %s file %s\n", argv[3],
+                   k == 1 ? "test" : "model", argv[k]);
+      return 1;
+    }
   }
   std::FILE* input = std::fopen(argv[1], "r");
   if (input == nullptr) {
@@ -119,8 +123,9 @@ int main(int argc, char** argv) {
       ++line_number;
       double y;
       int entry_count;
-      if (!parse_sample_line(line, line_length, pending.next_sample(), &y, &entry_count) ||
-          entry_count < required_entries) {
+      Sample_buffer* sample = pending.next_sample();
+      if (!parse_sample_line(line, line_length, sample, &y, &entry_count) ||
+          !row_fits_model(*model, required_entries, sample->nodes, entry_count)) {
         // The lines before this one keep their predictions.
         pending.predict(model, output, &totals);
         std::fflush(output);
@@ -131,9 +136,14 @@ int main(int argc, char** argv) {
     }
     pending.predict(model, output, &totals);
   }
+  if (std::ferror(input)) {
+    std::fflush(output);
+    report_read_error(argv[1]);
+  }
 
   // Every prediction must be in the file before the run can report success.
-  const bool write_failed = std::fflush(output) != 0 || std::ferror(output) != 0;
+  bool write_failed = std::fflush(output) != 0 || std::ferror(output) != 0;
+  if (std::fclose(output) != 0) write_failed = true;
   if (write_failed) std::fprintf(stderr, "can't write output file %s\n", argv[3]);
 
   const double n = totals.total;
@@ -142,10 +152,7 @@ int main(int argc, char** argv) {
   } else if (svm_type == epsilon_svr) {
     std::printf("Mean squared error = %g (regression)\n", totals.error / n);
     std::printf("Squared correlation coefficient = %g (regression)\n",
-                ((n * totals.sum_vy - totals.sum_v * totals.sum_y) *
-                 (n * totals.sum_vy - totals.sum_v * totals.sum_y)) /
-                    ((n * totals.sum_yy - totals.sum_y * totals.sum_y) *
-                     (n * totals.sum_vv - totals.sum_v * totals.sum_v)));
+                squared_correlation(totals.sums, n));
   } else {
     std::printf("Accuracy = %g%% (%d/%d) (classification)\n", totals.correct / n * 100,
                 totals.correct, totals.total);
@@ -153,6 +160,7 @@ int main(int argc, char** argv) {
 
   destroy_model(&model);
   std::fclose(input);
-  std::fclose(output);
   return write_failed ? 1 : 0;
+} catch (const std::bad_alloc&) {
+  tevra::report_out_of_memory();
 }

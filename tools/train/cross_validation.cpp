@@ -11,19 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "tools/common/regression_summary.h"
+
 namespace tevra {
 
 namespace {
-
-// Sums over every held-out prediction v of a target y.
-struct Regression_sums {
-  double error = 0;   // squared differences
-  double sum_v = 0;   // predictions
-  double sum_y = 0;   // targets
-  double sum_vv = 0;  // squared predictions
-  double sum_yy = 0;  // squared targets
-  double sum_vy = 0;  // products
-};
 
 void shuffle(Problem* problem) {
   const int l = problem->sample_count;
@@ -34,7 +26,23 @@ void shuffle(Problem* problem) {
   }
 }
 
+// Position of the first sample of fold k, in 64 bits: k * l overflows an
+// int for large sets and many folds.
+int fold_start(int k, int l, int fold_count) {
+  return static_cast<int>(static_cast<long long>(k) * l / fold_count);
+}
+
 }  // namespace
+
+bool every_fold_trains(int sample_count, int fold_count) {
+  // A fold that holds every sample leaves nothing to train its model on.
+  for (int k = 0; k < fold_count; ++k) {
+    if (fold_start(k + 1, sample_count, fold_count) - fold_start(k, sample_count, fold_count) ==
+        sample_count)
+      return false;
+  }
+  return true;
+}
 
 bool cross_validate(Training_run* run, Problem* problem, const Parameter& param, int fold_count) {
   const int l = problem->sample_count;
@@ -42,14 +50,14 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   shuffle(problem);
 
   int total_correct = 0;
-  Regression_sums totals;
+  double total_error = 0;  // the folds' sums of squared errors, added fold by fold
+  Regression_sums totals;  // over every held-out prediction
   std::vector<Node*> samples(l);
   std::vector<double> labels(l);
   std::vector<double> values(l);  // predictions of the held-out fold
   for (int k = 0; k < fold_count; ++k) {
-    // In 64 bits: k * l overflows an int for large sets and many folds.
-    const int begin = static_cast<int>(static_cast<long long>(k) * l / fold_count);
-    const int end = static_cast<int>(static_cast<long long>(k + 1) * l / fold_count);
+    const int begin = fold_start(k, l, fold_count);
+    const int end = fold_start(k + 1, l, fold_count);
 
     Problem training;
     training.sample_count = l - (end - begin);
@@ -75,11 +83,7 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
       const double y = problem->labels[j];
       if (regression) {
         fold_error += (v - y) * (v - y);
-        totals.sum_v += v;
-        totals.sum_y += y;
-        totals.sum_vv += v * v;
-        totals.sum_yy += y * y;
-        totals.sum_vy += v * y;
+        totals.add(v, y);
       } else if (v == y) {
         ++correct;
       }
@@ -89,7 +93,7 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
     const int size = end - begin;
     if (regression) {
       std::printf("Mean squared error = %g\n", fold_error / size);
-      totals.error += fold_error;
+      total_error += fold_error;
     } else {
       std::printf("Accuracy = %g%% (%d/%d)\n", 100.0 * correct / size, correct, size);
       total_correct += correct;
@@ -97,12 +101,9 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   }
 
   if (regression) {
-    const double n = l;
-    std::printf("Cross Validation Mean squared error = %g\n", totals.error / l);
-    const double covariance = n * totals.sum_vy - totals.sum_v * totals.sum_y;
+    std::printf("Cross Validation Mean squared error = %g\n", total_error / l);
     std::printf("Cross Validation Squared correlation coefficient = %g\n",
-                (covariance * covariance) / ((n * totals.sum_vv - totals.sum_v * totals.sum_v) *
-                                             (n * totals.sum_yy - totals.sum_y * totals.sum_y)));
+                squared_correlation(totals, l));
   } else {
     std::printf("Cross Validation Accuracy = %g%%\n", 100.0 * total_correct / l);
   }
