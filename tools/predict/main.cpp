@@ -10,13 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <vector>
 
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
 #include "tools/common/regression_summary.h"
 #include "tools/common/same_file.h"
-#include "tools/common/sample_line.h"
+#include "tools/predict/line_batch.h"
 #include "tools/predict/required_entries.h"
 
 namespace {
@@ -27,58 +26,6 @@ struct Totals {
   int correct = 0;              // predictions equal to the target
   double error = 0;             // sum of squared differences
   tevra::Regression_sums sums;  // for the squared correlation
-};
-
-// Test lines are predicted in batches: predict_values walks the model's
-// support vectors once for a whole batch. Each line still gets its own
-// value, written and counted in file order.
-constexpr int kBatchLines = 32;
-
-// Lines read and parsed, not yet predicted.
-class Pending_lines {
- public:
-  Pending_lines()
-      : samples_(kBatchLines), nodes_(kBatchLines), targets_(kBatchLines), values_(kBatchLines) {
-    for (tevra::Sample_buffer& sample : samples_) sample = tevra::make_sample_buffer();
-  }
-  ~Pending_lines() {
-    for (tevra::Sample_buffer& sample : samples_) tevra::release_sample_buffer(&sample);
-  }
-  Pending_lines(const Pending_lines&) = delete;
-  Pending_lines& operator=(const Pending_lines&) = delete;
-
-  bool full() const { return count_ == kBatchLines; }
-  // The buffer the next line is parsed into.
-  tevra::Sample_buffer* next_sample() { return &samples_[count_]; }
-  // Keeps the line just parsed into next_sample(), with its target.
-  void keep(double target) {
-    targets_[count_] = target;
-    ++count_;
-  }
-
-  // Predicts the pending lines, writes their values and adds them to the
-  // totals, in order.
-  void predict(const tevra::Model* model, std::FILE* output, Totals* totals) {
-    for (int b = 0; b < count_; ++b) nodes_[b] = samples_[b].nodes;
-    tevra::predict_values(model, nodes_.data(), count_, values_.data());
-    for (int b = 0; b < count_; ++b) {
-      const double v = values_[b];
-      const double y = targets_[b];
-      std::fprintf(output, "%g\n", v);
-      if (v == y) ++totals->correct;
-      totals->error += (v - y) * (v - y);
-      totals->sums.add(v, y);
-      ++totals->total;
-    }
-    count_ = 0;
-  }
-
- private:
-  std::vector<tevra::Sample_buffer> samples_;
-  std::vector<const tevra::Node*> nodes_;
-  std::vector<double> targets_;
-  std::vector<double> values_;
-  int count_ = 0;
 };
 
 }  // namespace
@@ -114,27 +61,29 @@ int main(int argc, char** argv) try {
 
   const int svm_type = model->param.svm_type;
   const int required_entries = required_entry_count(*model);
+  // Lines are predicted a batch at a time on every thread, and written and
+  // summed in input order.
+  Line_batch batch(*model, [model, required_entries](const Node* row, int entry_count) {
+    return row_fits_model(*model, required_entries, row, entry_count);
+  });
   Totals totals;
-  {
-    Pending_lines pending;
-    int line_number = 0;
-    const char* line;
-    while ((line = read_line(input)) != nullptr) {
+  int line_number = 0;
+  for (int lines; (lines = batch.read(input)) > 0;) {
+    batch.predict();
+    for (int k = 0; k < lines; ++k) {
       ++line_number;
-      double y;
-      int entry_count;
-      Sample_buffer* sample = pending.next_sample();
-      if (!parse_sample_line(line, line_length, sample, &y, &entry_count) ||
-          !row_fits_model(*model, required_entries, sample->nodes, entry_count)) {
-        // The lines before this one keep their predictions.
-        pending.predict(model, output, &totals);
+      if (!batch.well_formed(k)) {
         std::fflush(output);
         report_input_error(line_number);
       }
-      pending.keep(y);
-      if (pending.full()) pending.predict(model, output, &totals);
+      std::fputs(batch.text(k), output);
+      const double v = batch.prediction(k);
+      const double y = batch.target(k);
+      if (v == y) ++totals.correct;
+      totals.error += (v - y) * (v - y);
+      totals.sums.add(v, y);
+      ++totals.total;
     }
-    pending.predict(model, output, &totals);
   }
   if (std::ferror(input)) {
     std::fflush(output);
