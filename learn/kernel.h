@@ -63,6 +63,9 @@ class Kernel : public Q_matrix {
   // Positions i and j trade places among the samples.
   void swap_entries(int i, int j) override;
 
+  // K(i, j) by the formula bound at construction, one entry at a time.
+  double pair(int i, int j) const { return (this->*pair_kernel)(i, j); }
+
   // K(i, j) equals K(j, i) to the bit (the two sum the same products in
   // the same order). Not so for precomputed kernels, whose matrix the user
   // may give unsymmetric.

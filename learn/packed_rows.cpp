@@ -40,10 +40,4 @@ void Packed_rows::pack(const Node* const* rows, const int* lengths, int count, i
   }
 }
 
-void Packed_rows::release() {
-  std::vector<int>().swap(index);
-  std::vector<double>().swap(value);
-  std::vector<size_t>().swap(start);
-}
-
 }  // namespace tevra

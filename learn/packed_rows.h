@@ -48,9 +48,6 @@ class Packed_rows {
     sums[3] = s3;
   }
 
-  // Frees the storage.
-  void release();
-
  private:
   std::vector<int> index;     // entry e of lane c of group g at start[g] + e * lanes + c
   std::vector<double> value;  // value of the same entry

@@ -21,16 +21,16 @@ namespace tevra {
 // whole active gradient is recomputed from w after every iteration (no
 // columns, no cache, no bound gradient).
 //
-// Deviations from the plain design:
-// - The bias has its own slot of w (w[bias_slot]) instead of sharing w[0]
-//   with feature index 0, so data that uses index 0 trains exactly the dual
-//   whose matrix the sub-problems are built from (and that prediction uses).
-//   On data without index 0 the arithmetic is unchanged.
-// - C_pos, C_neg, signs and linear_term are Solver_B's members (linear_term
-//   pointing at this solver's own copy), so bound_of is inherited.
-// - optimize returns its iteration count and does not print the final
-//   "optimization finished" line: alpha seeding runs several solves in a row
-//   and reports their total.
+// The bias has a slot of its own, w[bias_slot], apart from feature index 0,
+// so that data using index 0 trains exactly the dual whose matrix the
+// sub-problems are built from (and that prediction uses); on data without
+// index 0 the arithmetic is the same as with a shared w[0].
+//
+// C_pos, C_neg, signs and linear_term are those of Solver_B::Run
+// (linear_term pointing at this solver's own copy), so bound_of is
+// inherited. optimize_linear returns its iteration count and leaves the
+// final "optimization finished" line to its caller: alpha seeding runs
+// several solves in a row and reports their total.
 //
 // For speed only (every value is the one the plain walks give): the gradient
 // pass and the sub-problem matrix use Packed_rows, so four sums advance side
@@ -42,17 +42,47 @@ namespace tevra {
 // the nodes are in strictly increasing index order, as Problem promises.
 class Solver_B_linear : public Solver_B {
  public:
+  // What a run holds besides Solver_B::Run: the samples, w and the packed
+  // rows of the gradient pass.
+  struct Primal_state {
+    std::vector<double> own_linear_term;  // b, own copy (Run::linear_term points here)
+    double* w = nullptr;                  // the caller's primal vector; receives weights on return
+    std::vector<double> weights;          // w during the run, then a padding slot that stays 0
+    int bias_slot = 0;                    // index of the bias entry of w and weights
+    int zero_slot = 0;                    // entries of w in use; padding index (weights and
+                                          // dense_sample hold 0 there)
+    std::vector<const Node*> samples;     // sample of each position (nodes borrowed)
+    std::vector<int> sample_length;       // nodes of samples[p], terminator excluded
+    std::vector<double> dense_sample;     // all 0 except while fill_sub_matrix scatters a sample
+
+    // --- Rows of the gradient pass ---
+    // A row is a distinct sample of the active positions (the two variables
+    // of a regression sample share one); rows go longest first, so each
+    // group of rows carries little padding.
+    bool rows_stale = true;              // positions moved since active_rows was packed
+    int rows_active = -1;                // active_count when active_rows was packed
+    Packed_rows active_rows;             // the rows, packed for the gradient pass
+    std::vector<int> row_first;          // positions of row r: row_positions[row_first[r] ..
+                                         // row_first[r + 1] - 1]; empty for padding rows
+    std::vector<int> row_positions;      // active positions, ordered by row
+    Packed_rows working_rows;            // samples of the working set, in its order
+    std::vector<const Node*> pack_rows;  // scratch: rows handed to Packed_rows::pack
+    std::vector<int> pack_lengths;       // scratch: their lengths
+  };
+
   using Solver_B::Solver_B;
-  using Solver_B::optimize;
 
   // Run over l variables. samples: l sample pointers (copied; nodes
   // borrowed); linear_term, signs: copied; alpha: start on entry, solution
   // in the caller's order on return; w: the caller's primal vector (feature
   // k at w[k], the bias at w[bias_slot]), which must match alpha on entry and
   // holds the final w on return. Returns the number of sub-problems solved.
-  int optimize(int l, Node* const* samples, const double* linear_term, const signed char* signs,
-               double* alpha, double* w, int bias_slot, double C_pos, double C_neg, double eps,
-               Solve_result* result, int shrinking, int qpsize);
+  int optimize_linear(int l, Node* const* samples, const double* linear_term,
+                      const signed char* signs, double* alpha, double* w, int bias_slot,
+                      double C_pos, double C_neg, double eps, Solve_result* result, int shrinking,
+                      int qpsize);
+
+  void solve_working_set(int count) override;
 
  protected:
   void swap_variables(int i, int j) override;
@@ -71,29 +101,7 @@ class Solver_B_linear : public Solver_B {
   // dense_sample and the others' rows are walked over it.
   void fill_sub_matrix(int count);
 
-  std::vector<double> own_linear_term;  // b, own copy (Solver_B::linear_term points here)
-  double* w = nullptr;                  // the caller's primal vector; receives weights on return
-  std::vector<double> weights;          // w during the run, then a padding slot that stays 0
-  int bias_slot = 0;                    // index of the bias entry of w and weights
-  int zero_slot = 0;                    // entries of w in use; padding index (weights and
-                                        // dense_sample hold 0 there)
-  std::vector<const Node*> samples;     // sample of each position (nodes borrowed)
-  std::vector<int> sample_length;       // nodes of samples[p], terminator excluded
-  std::vector<double> dense_sample;     // all 0 except while fill_sub_matrix scatters a sample
-
-  // --- Rows of the gradient pass ---
-  // A row is a distinct sample of the active positions (the two variables
-  // of a regression sample share one); rows go longest first, so each group
-  // of rows carries little padding.
-  bool rows_stale = true;            // positions moved since active_rows was packed
-  int rows_active = -1;              // active_count when active_rows was packed
-  Packed_rows active_rows;           // the rows, packed for the gradient pass
-  std::vector<int> row_first;        // positions of row r: row_positions[row_first[r] ..
-                                     // row_first[r + 1] - 1]; empty for padding rows
-  std::vector<int> row_positions;    // active positions, ordered by row
-  Packed_rows working_rows;          // samples of the working set, in its order
-  std::vector<const Node*> pack_rows;  // scratch: rows handed to Packed_rows::pack
-  std::vector<int> pack_lengths;       // scratch: their lengths
+  Primal_state primal_;
 };
 
 }  // namespace tevra

@@ -9,7 +9,6 @@
 #include <emmintrin.h>
 #endif
 
-
 namespace tevra {
 
 namespace {
@@ -30,77 +29,61 @@ void Solver_CS::solve(int l, Q_matrix& Q, double* alpha, const int* labels,
                       const double* class_C, double eps, int shrinking, int nr_class,
                       int svm_type) {
   initialize(l, Q, alpha, labels, class_C, eps, nr_class, svm_type);
-  optimize(shrinking);
+  iterate(shrinking);
   finish(alpha);
 }
 
 void Solver_CS::initialize(int l, Q_matrix& Q, const double* alpha_in,
                            const int* labels_in, const double* class_C, double eps,
                            int nr_class, int svm_type) {
-  this->Q = &Q;
-  this->eps = eps;
-  this->class_C = class_C;
-  this->svm_type = svm_type;
-  this->nr_class = nr_class;
-  sample_count = l;
+  run_ = Run();
+  Run& r = run_;
+  r.Q = &Q;
+  r.eps = eps;
+  r.class_C = class_C;
+  r.svm_type = svm_type;
+  r.nr_class = nr_class;
+  r.sample_count = l;
   const int k = nr_class;
   const std::size_t n = static_cast<std::size_t>(l) * static_cast<std::size_t>(k);
 
-  labels.assign(labels_in, labels_in + l);
-  alpha.assign(alpha_in, alpha_in + n);
-  label_diagonal.resize(k);
-  label_bound.resize(k);
+  r.labels.assign(labels_in, labels_in + l);
+  r.alpha.assign(alpha_in, alpha_in + n);
+  r.label_diagonal.resize(k);
+  r.label_bound.resize(k);
   for (int c = 0; c < k; ++c) {
     if (svm_type == spoc_l2) {
-      label_diagonal[c] = 0.5 / class_C[c];
-      label_bound[c] = infinity;
+      r.label_diagonal[c] = 0.5 / class_C[c];
+      r.label_bound[c] = infinity;
     } else {
-      label_diagonal[c] = 0;
-      label_bound[c] = class_C[c];
+      r.label_diagonal[c] = 0;
+      r.label_bound[c] = class_C[c];
     }
   }
 
-  bound_shift.resize(n);
+  r.bound_shift.resize(n);
   for (int i = 0; i < l; ++i)
-    for (int m = 0; m < k; ++m) bound_shift[class_entry(i, m)] = shift_of(i, m);
+    for (int m = 0; m < k; ++m) r.bound_shift[class_entry(i, m)] = shift_of(i, m);
 
-  active_order.resize(l);
-  for (int i = 0; i < l; ++i) active_order[i] = i;
-  active_count = l;
-  unshrunk = false;
-  iter = 0;
-  next_known = false;
-  negative_zero_gradient = false;
+  r.active_order.resize(l);
+  for (int i = 0; i < l; ++i) r.active_order[i] = i;
+  r.active_count = l;
 
   // The label entry carries the d term too, as in rebuild_gradient, so that
   // a non-zero starting point gets its true gradient under spoc_l2.
-  gradient.assign(n, 1.0);
-  for (int i = 0; i < l; ++i) {
-    const int y = labels[i];
-    const double g = label_diagonal[y] * alpha[entry(i, y)];
-    gradient[class_entry(i, y)] = g;
-    if (negative_zero(g)) negative_zero_gradient = true;
-  }
-  for (int i = 0; i < l; ++i) {
-    const float* column = nullptr;
-    for (int m = 0; m < k; ++m) {
-      const double a = alpha[entry(i, m)];
-      if (a == 0) continue;
-      if (column == nullptr) column = Q.get_column(i, l);
-      double* G = &gradient[class_entry(0, m)];
-      for (int j = 0; j < l; ++j) G[j] += column[j] * a;
-    }
-  }
+  r.gradient.resize(n);
+  gradient_from_scratch(0);
 
-  sub_linear.resize(k);
-  sub_solution.resize(k);
-  sub_change.resize(k);
-  sort_buffer.resize(static_cast<std::size_t>(k) + 1);
-  moved_classes.reserve(k);
+  r.sub_linear.resize(k);
+  r.sub_solution.resize(k);
+  r.sub_change.resize(k);
+  r.sort_buffer.resize(static_cast<std::size_t>(k) + 1);
+  r.moved_classes.reserve(k);
 }
 
-void Solver_CS::optimize(int shrinking) {
-  const int period = shrink_period(sample_count);
+void Solver_CS::iterate(int shrinking) {
+  Run& r = run_;
+  const int period = shrink_period(r.sample_count);
   int countdown = period + 1;
   int previous = -1;
 
@@ -116,40 +99,42 @@ void Solver_CS::optimize(int shrinking) {
     // may go on, and only with a sample it selected.
     int i = -1;
     double violation;
-    if (next_known) {
-      i = next_sample;
-      violation = next_violation;
+    if (r.next_known) {
+      i = r.next_sample;
+      violation = r.next_violation;
     } else {
       violation = select_sample(&i);
     }
-    if (eps > violation || i < 0) {
+    if (r.eps > violation || i < 0) {
       rebuild_gradient();
-      active_count = sample_count;
-      next_known = false;
+      r.active_count = r.sample_count;
+      r.next_known = false;
       log_info(progress, "*");
       violation = select_sample(&i);
-      if (eps > violation || i < 0) break;
+      if (r.eps > violation || i < 0) break;
       countdown = 1;
     }
 
     if (countdown == period && i == previous) break;
 
-    ++iter;
+    ++r.iter;
     previous = i;
     update_sample(i);
   }
 }
 
 double Solver_CS::select_sample(int* chosen) const {
+  const Run& r = run_;
   double best = -infinity;
   *chosen = -1;
-  for (int begin = 0; begin < active_count; begin += select_block)
-    select_among(begin, std::min(active_count, begin + select_block), &best, chosen);
+  for (int begin = 0; begin < r.active_count; begin += select_block)
+    select_among(begin, std::min(r.active_count, begin + select_block), &best, chosen);
   return best;
 }
 
 void Solver_CS::select_among(int begin, int end, double* best, int* chosen) const {
-  const int k = nr_class;
+  const Run& r = run_;
+  const int k = r.nr_class;
   double top = *best;
   int at = *chosen;
   int t = begin;
@@ -166,8 +151,8 @@ void Solver_CS::select_among(int begin, int end, double* best, int* chosen) cons
       min_G[v] = _mm_set1_pd(infinity);
     }
     for (int m = 0; m < k; ++m) {
-      const double* G = &gradient[class_entry(t, m)];
-      const double* shift = &bound_shift[class_entry(t, m)];
+      const double* G = &r.gradient[class_entry(t, m)];
+      const double* shift = &r.bound_shift[class_entry(t, m)];
       for (int v = 0; v < 4; ++v) {
         const __m128d g = _mm_loadu_pd(G + 2 * v);
         max_G[v] = _mm_max_pd(g, max_G[v]);
@@ -196,11 +181,11 @@ void Solver_CS::select_among(int begin, int end, double* best, int* chosen) cons
     double max_G = -infinity;
     double min_G = infinity;
     for (int m = 0; m < k; ++m) {
-      const double g = gradient[class_entry(t, m)];
+      const double g = r.gradient[class_entry(t, m)];
       max_G = g > max_G ? g : max_G;
       // A bounded variable offers +inf (or NaN from -inf + inf), which loses
       // every comparison just as a skipped one would.
-      const double candidate = g + bound_shift[class_entry(t, m)];
+      const double candidate = g + r.bound_shift[class_entry(t, m)];
       min_G = candidate < min_G ? candidate : min_G;
     }
     const double violation = max_G - min_G;
@@ -214,18 +199,19 @@ void Solver_CS::select_among(int begin, int end, double* best, int* chosen) cons
 }
 
 void Solver_CS::update_sample(int i) {
-  const int k = nr_class;
-  const int y = labels[i];
-  const float* column = Q->get_column(i, active_count);
+  Run& r = run_;
+  const int k = r.nr_class;
+  const int y = r.labels[i];
+  const float* column = r.Q->get_column(i, r.active_count);
   const double A = column[i];
-  double* B = sub_linear.data();
-  double* a = sub_solution.data();
+  double* B = r.sub_linear.data();
+  double* a = r.sub_solution.data();
 
-  for (int m = 0; m < k; ++m) B[m] = gradient[class_entry(i, m)] - A * alpha[entry(i, m)];
-  B[y] -= label_diagonal[y] * alpha[entry(i, y)];
+  for (int m = 0; m < k; ++m) B[m] = r.gradient[class_entry(i, m)] - A * r.alpha[entry(i, m)];
+  B[y] -= r.label_diagonal[y] * r.alpha[entry(i, y)];
 
   if (A > 0) {
-    solve_sample(A, B, class_C[y], y, a);
+    solve_sample(A, B, r.class_C[y], y, a);
   } else {
     // Without curvature the sub-problem is linear in the mass moved from the
     // label to the most attractive other class. A negative Q_ii (a kernel
@@ -237,7 +223,7 @@ void Solver_CS::update_sample(int i) {
     for (int m = 1; m < k; ++m)
       if (B[m] > B[b]) b = m;
     if (b != y) {
-      a[y] = svm_type == spoc_l2 ? 2 * class_C[y] * (B[b] - B[y]) : class_C[y];
+      a[y] = r.svm_type == spoc_l2 ? 2 * r.class_C[y] * (B[b] - B[y]) : r.class_C[y];
       a[b] = -a[y];
     }
   }
@@ -245,51 +231,51 @@ void Solver_CS::update_sample(int i) {
   // Every gradient entry receives exactly one column term, so the order in
   // which samples and classes are walked leaves the sums alone; the label's
   // diagonal term comes first either way.
-  double* delta = sub_change.data();
-  for (int m = 0; m < k; ++m) delta[m] = a[m] - alpha[entry(i, m)];
-  gradient[class_entry(i, y)] += delta[y] * label_diagonal[y];
+  double* delta = r.sub_change.data();
+  for (int m = 0; m < k; ++m) delta[m] = a[m] - r.alpha[entry(i, m)];
+  r.gradient[class_entry(i, y)] += delta[y] * r.label_diagonal[y];
   for (int m = 0; m < k; ++m) {
-    alpha[entry(i, m)] = a[m];
-    bound_shift[class_entry(i, m)] = shift_of(i, m);
+    r.alpha[entry(i, m)] = a[m];
+    r.bound_shift[class_entry(i, m)] = shift_of(i, m);
   }
 
   // Most classes of a sample keep their alpha. Their column term q * 0 is an
   // exact zero when q is finite, and adding an exact zero changes no entry
   // but -0. So those classes are skipped, unless the column holds a
   // non-finite value or some entry may be -0.
-  const int len = active_count;
-  moved_classes.clear();
-  bool all_classes = negative_zero_gradient;
+  const int len = r.active_count;
+  r.moved_classes.clear();
+  bool all_classes = r.negative_zero_gradient;
   if (!all_classes && std::count(delta, delta + k, 0.0) > 0) {
     int not_finite = 0;
     for (int j = 0; j < len; ++j) not_finite |= !(std::fabs(column[j]) <= FLT_MAX);
     all_classes = not_finite != 0;
   }
   for (int m = 0; m < k; ++m)
-    if (all_classes || delta[m] != 0) moved_classes.push_back(m);
+    if (all_classes || delta[m] != 0) r.moved_classes.push_back(m);
 
   // The next selection reads each stretch of the gradient right after its
   // terms went in.
-  next_violation = -infinity;
-  next_sample = -1;
+  r.next_violation = -infinity;
+  r.next_sample = -1;
   for (int begin = 0; begin < len; begin += select_block) {
     const int end = std::min(len, begin + select_block);
-    for (const int m : moved_classes) {
-      double* G = &gradient[class_entry(0, m)];
+    for (const int m : r.moved_classes) {
+      double* G = &r.gradient[class_entry(0, m)];
       const double change = delta[m];
       for (int j = begin; j < end; ++j) G[j] += column[j] * change;
     }
-    select_among(begin, end, &next_violation, &next_sample);
+    select_among(begin, end, &r.next_violation, &r.next_sample);
   }
-  next_known = true;
+  r.next_known = true;
 }
 
 void Solver_CS::solve_sample(double A, const double* B, double cost, int y, double* result) {
-  const int k = nr_class;
-  const double d = label_diagonal[y];
-  const double U = label_bound[y];
+  const int k = run_.nr_class;
+  const double d = run_.label_diagonal[y];
+  const double U = run_.label_bound[y];
   const double phi = A / (A + d);
-  double* D = sort_buffer.data();
+  double* D = run_.sort_buffer.data();
   const auto larger_first = [](double u, double v) { return u > v; };
 
   for (int m = 0; m < k; ++m) D[m] = B[m];
@@ -318,41 +304,42 @@ void Solver_CS::solve_sample(double A, const double* B, double cost, int y, doub
 }
 
 void Solver_CS::shrink() {
-  const int k = nr_class;
-  next_known = false;
+  Run& r = run_;
+  const int k = r.nr_class;
+  r.next_known = false;
   int ignored;
   const double violation = select_sample(&ignored);
-  if (eps > violation) return;
+  if (r.eps > violation) return;
   const double t = violation / 2;
 
-  for (int i = 0; i < active_count;) {
-    const int y = labels[i];
-    const double theta = gradient[class_entry(i, y)] - t;
+  for (int i = 0; i < r.active_count;) {
+    const int y = r.labels[i];
+    const double theta = r.gradient[class_entry(i, y)] - t;
     bool stays = false;
     for (int m = 0; m < k && !stays; ++m) {
       if (m == y) continue;
-      stays = below_bound(i, m) || gradient[class_entry(i, m)] >= theta;
+      stays = below_bound(i, m) || r.gradient[class_entry(i, m)] >= theta;
     }
     if (stays) {
       ++i;
     } else {
-      --active_count;
-      swap_samples(i, active_count);
+      --r.active_count;
+      swap_samples(i, r.active_count);
     }
   }
 
-  if (unshrunk || violation > 10 * eps) return;
-  unshrunk = true;
+  if (r.unshrunk || violation > 10 * r.eps) return;
+  r.unshrunk = true;
   rebuild_gradient();
-  for (int i = sample_count - 1; i >= active_count;) {
-    const int y = labels[i];
-    const double theta = gradient[class_entry(i, y)] - t;
+  for (int i = r.sample_count - 1; i >= r.active_count;) {
+    const int y = r.labels[i];
+    const double theta = r.gradient[class_entry(i, y)] - t;
     bool margin = true;
     for (int m = 0; m < k && margin; ++m)
-      if (m != y) margin = gradient[class_entry(i, m)] < theta;
+      if (m != y) margin = r.gradient[class_entry(i, m)] < theta;
     if (margin) {
-      swap_samples(i, active_count);
-      ++active_count;
+      swap_samples(i, r.active_count);
+      ++r.active_count;
     } else {
       --i;
     }
@@ -360,86 +347,89 @@ void Solver_CS::shrink() {
 }
 
 void Solver_CS::rebuild_gradient() {
-  const int l = sample_count;
-  const int k = nr_class;
-  if (active_count >= l) return;
+  if (run_.active_count >= run_.sample_count) return;
+  gradient_from_scratch(run_.active_count);
+}
 
+// The inactive samples' own column terms are left out: a sample is shrunk
+// only when all its alpha_i^m with m != y_i are 0, which forces
+// alpha_i^{y_i} = 0 through the equality constraint, and inactive samples
+// are not updated.
+void Solver_CS::gradient_from_scratch(int first) {
+  Run& r = run_;
+  const int l = r.sample_count;
+  const int k = r.nr_class;
+  if (first >= l) return;
+
+  double* const gradient = r.gradient.data();
   for (int m = 0; m < k; ++m)
-    std::fill(&gradient[class_entry(active_count, m)], &gradient[class_entry(0, m)] + l, 1.0);
-  for (int i = active_count; i < l; ++i) {
-    const int y = labels[i];
-    const double g = label_diagonal[y] * alpha[entry(i, y)];
+    std::fill(gradient + class_entry(first, m), gradient + class_entry(0, m) + l, 1.0);
+  for (int i = first; i < l; ++i) {
+    const int y = r.labels[i];
+    const double g = r.label_diagonal[y] * r.alpha[entry(i, y)];
     gradient[class_entry(i, y)] = g;
-    if (negative_zero(g)) negative_zero_gradient = true;
+    if (negative_zero(g)) r.negative_zero_gradient = true;
   }
-  for (int i = 0; i < active_count; ++i) {
+  for (int i = 0; i < r.active_count; ++i) {
     const float* column = nullptr;
     for (int m = 0; m < k; ++m) {
-      const double a = alpha[entry(i, m)];
+      const double a = r.alpha[entry(i, m)];
       if (a == 0) continue;
-      if (column == nullptr) column = Q->get_column(i, l);
-      double* G = &gradient[class_entry(0, m)];
-      for (int j = active_count; j < l; ++j) G[j] += column[j] * a;
+      if (column == nullptr) column = r.Q->get_column(i, l);
+      double* G = gradient + class_entry(0, m);
+      for (int j = first; j < l; ++j) G[j] += column[j] * a;
     }
   }
 }
 
 double Solver_CS::shift_of(int i, int m) const {
-  return alpha[entry(i, m)] < upper_bound(i, m) ? -0.0 : infinity;
+  const Run& r = run_;
+  return r.alpha[entry(i, m)] < upper_bound(i, m) ? -0.0 : infinity;
 }
 
 void Solver_CS::swap_samples(int i, int j) {
-  Q->swap_entries(i, j);
-  std::swap(labels[i], labels[j]);
-  std::swap(active_order[i], active_order[j]);
-  next_known = false;
-  for (int m = 0; m < nr_class; ++m) {
-    std::swap(gradient[class_entry(i, m)], gradient[class_entry(j, m)]);
-    std::swap(alpha[entry(i, m)], alpha[entry(j, m)]);
-    std::swap(bound_shift[class_entry(i, m)], bound_shift[class_entry(j, m)]);
+  Run& r = run_;
+  r.Q->swap_entries(i, j);
+  std::swap(r.labels[i], r.labels[j]);
+  std::swap(r.active_order[i], r.active_order[j]);
+  r.next_known = false;
+  for (int m = 0; m < r.nr_class; ++m) {
+    std::swap(r.gradient[class_entry(i, m)], r.gradient[class_entry(j, m)]);
+    std::swap(r.alpha[entry(i, m)], r.alpha[entry(j, m)]);
+    std::swap(r.bound_shift[class_entry(i, m)], r.bound_shift[class_entry(j, m)]);
   }
 }
 
 void Solver_CS::finish(double* alpha_out) {
-  const int l = sample_count;
-  const int k = nr_class;
+  Run& r = run_;
+  const int l = r.sample_count;
+  const int k = r.nr_class;
   const std::size_t n = static_cast<std::size_t>(l) * static_cast<std::size_t>(k);
 
   // Summed sample by sample, each sample's classes in order.
   double weighted_sum = 0;
   for (int i = 0; i < l; ++i)
     for (int m = 0; m < k; ++m)
-      weighted_sum += (gradient[class_entry(i, m)] + 1) * alpha[entry(i, m)];
+      weighted_sum += (r.gradient[class_entry(i, m)] + 1) * r.alpha[entry(i, m)];
   double label_sum = 0;
-  for (int i = 0; i < l; ++i) label_sum += alpha[entry(i, labels[i])];
+  for (int i = 0; i < l; ++i) label_sum += r.alpha[entry(i, r.labels[i])];
   const double objective = 0.5 * (weighted_sum - label_sum);
 
   int nSV = 0;
   int nFREE = 0;
   for (std::size_t t = 0; t < n; ++t) {
-    if (std::fabs(alpha[t]) > 0) ++nSV;
-    if (bound_shift[t] == 0) ++nFREE;
+    if (std::fabs(r.alpha[t]) > 0) ++nSV;
+    if (r.bound_shift[t] == 0) ++nFREE;
   }
-  log_info(progress, "\noptimization finished, #iter = %d, obj = %lf\n", iter, objective);
+  log_info(progress, "\noptimization finished, #iter = %d, obj = %lf\n", r.iter, objective);
   log_info(progress, "nSV = %d, nFREE = %d\n", nSV, nFREE);
 
   for (int p = 0; p < l; ++p)
     for (int m = 0; m < k; ++m)
-      alpha_out[static_cast<std::size_t>(active_order[p]) * static_cast<std::size_t>(k) + m] =
-          alpha[entry(p, m)];
+      alpha_out[static_cast<std::size_t>(r.active_order[p]) * static_cast<std::size_t>(k) + m] =
+          r.alpha[entry(p, m)];
 
-  gradient = std::vector<double>();
-  labels = std::vector<int>();
-  alpha = std::vector<double>();
-  label_diagonal = std::vector<double>();
-  label_bound = std::vector<double>();
-  active_order = std::vector<int>();
-  bound_shift = std::vector<double>();
-  sub_linear = std::vector<double>();
-  sub_solution = std::vector<double>();
-  sub_change = std::vector<double>();
-  sort_buffer = std::vector<double>();
-  moved_classes = std::vector<int>();
+  run_ = Run();
 }
 
 }  // namespace tevra

@@ -46,8 +46,9 @@ void solve_linear(Training_run& run, const Problem& problem, const Parameter& pa
         // Every solve but the last hands back bounds nobody reads.
         std::free(result->bounds);
         result->bounds = nullptr;
-        return solver.optimize(l, samples, linear_term, signs, alpha, w.data(), bias_slot, c_pos,
-                               c_neg, param.eps, result, param.shrinking, param.qpsize);
+        return solver.optimize_linear(l, samples, linear_term, signs, alpha, w.data(), bias_slot,
+                                      c_pos, c_neg, param.eps, result, param.shrinking,
+                                      param.qpsize);
       });
   log_info(run.progress, "\noptimization finished, #iter = %d\n", total);
 }

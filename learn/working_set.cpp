@@ -1,9 +1,7 @@
-// Working-set selection and shrinking, shared by Solver_B, Solver_B_linear
-// and Solver_MB. Both operate on the active positions only.
+#include "learn/working_set.h"
+
 #include <cmath>
 #include <limits>
-
-#include "learn/solver_b.h"
 
 namespace tevra {
 
@@ -11,13 +9,13 @@ namespace {
 constexpr double infinity = std::numeric_limits<double>::infinity();
 }  // namespace
 
-// Two insertion lists of at most qpsize entries replace a sort: phase 1
-// keeps the half free variables closest to optimal (smallest |G|), phase 2
-// the worst violators among the rest. Unfilled slots sit at the front of each
-// list, so a full pass costs O(active_count * qpsize) at worst.
-Selection Solver_B::choose_working_set() {
-  double* value = list_value.data();
-  int* position = list_position.data();
+Working_set_selection::Working_set_selection(int qpsize)
+    : qpsize(qpsize), value(qpsize > 0 ? qpsize : 0, 0.0), position(qpsize > 0 ? qpsize : 0, -1) {}
+
+Selection Working_set_selection::choose(const double* gradient, const Bound_state* bound_state,
+                                        int active_count, int* working_set) {
+  double* const value = this->value.data();
+  int* const position = this->position.data();
 
   // Phase 1: decreasing order, unfilled slots count as +infinity.
   const int half = qpsize / 2;
@@ -85,42 +83,6 @@ Selection Solver_B::choose_working_set() {
     Gmax = value[s];  // increasing order: the last appended is the largest
   }
   return Selection{Gmax, count};
-}
-
-void Solver_B::shrink() {
-  // One threshold for the whole step, measured before any variable moves.
-  const double Gm = choose_working_set().Gmax;
-  if (eps > Gm) return;
-
-  int p = 0;
-  while (p < active_count) {
-    const bool settled = (bound_state[p] == Bound_state::at_lower && gradient[p] > Gm) ||
-                         (bound_state[p] == Bound_state::at_upper && gradient[p] < -Gm);
-    if (settled) {
-      --active_count;
-      deactivate(p);  // another variable now sits at p: examine it too
-    } else {
-      ++p;
-    }
-  }
-
-  if (reactivated || Gm > 10 * eps) return;
-
-  // Near the end, once: judge the inactive variables with exact gradients
-  // and bring back those shrunk too early.
-  reactivated = true;
-  rebuild_gradient();
-  p = var_count - 1;
-  while (p >= active_count) {
-    const bool unsettled = (bound_state[p] == Bound_state::at_lower && gradient[p] <= Gm) ||
-                           (bound_state[p] == Bound_state::at_upper && gradient[p] >= -Gm);
-    if (unsettled) {
-      reactivate(p);
-      ++active_count;
-    } else {
-      --p;
-    }
-  }
 }
 
 }  // namespace tevra

@@ -15,13 +15,12 @@ namespace {
 
 using namespace testing_samples;
 
-// A Kernel without Q-matrix columns, its bound formula opened to the tests.
-class Kernel_probe : public Kernel {
+// A Kernel without Q-matrix columns, with its column stretches collected.
+class Bare_kernel : public Kernel {
  public:
-  Kernel_probe(const Sample_set& set, const Parameter& param)
+  Bare_kernel(const Sample_set& set, const Parameter& param)
       : Kernel(set.count(), set.pointers.data(), param) {}
   void get_columns(const int*, int, int, const float**) override {}
-  double pair(int i, int j) const { return (this->*pair_kernel)(i, j); }
   std::vector<double> column(int i, int begin, int end) {
     std::vector<double> out(end - begin);
     kernel_column(i, begin, end, [&out, begin](int j, double k) { out[j - begin] = k; });
@@ -153,7 +152,7 @@ class Member_kernel_test : public testing::TestWithParam<int> {
 };
 
 TEST_P(Member_kernel_test, PairKernelGivesMemberFormula) {
-  Kernel_probe kernel(set, param);
+  Bare_kernel kernel(set, param);
   for (int i = 0; i < set.count(); ++i)
     for (int j = 0; j < set.count(); ++j)
       EXPECT_EQ(kernel.pair(i, j), member_formula(set.pointers[i], set.pointers[j], param))
@@ -161,7 +160,7 @@ TEST_P(Member_kernel_test, PairKernelGivesMemberFormula) {
 }
 
 TEST_P(Member_kernel_test, SwapMovesEverySamplePropertyButNotTheProblem) {
-  Kernel_probe kernel(set, param);
+  Bare_kernel kernel(set, param);
   const int n = set.count();
   std::vector<std::vector<double>> before(n, std::vector<double>(n));
   for (int i = 0; i < n; ++i)
@@ -179,7 +178,7 @@ TEST_P(Member_kernel_test, SwapMovesEverySamplePropertyButNotTheProblem) {
 }
 
 TEST_P(Member_kernel_test, ColumnsMatchPairKernelBitForBit) {
-  Kernel_probe kernel(set, param);
+  Bare_kernel kernel(set, param);
   const int n = set.count();
   for (int i = 0; i < n; ++i) {
     const std::vector<double> column = kernel.column(i, 1, n);
@@ -195,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(AllKernels, Member_kernel_test,
 
 TEST(MemberKernel, RbfOfASampleWithItselfIsOne) {
   const Sample_set set = read_samples("glass.train");
-  Kernel_probe kernel(set, kernel_parameter(rbf, 3, 0.7));
+  Bare_kernel kernel(set, kernel_parameter(rbf, 3, 0.7));
   for (int i = 0; i < set.count(); ++i) EXPECT_EQ(kernel.pair(i, i), 1.0) << i;
 }
 
@@ -212,7 +211,7 @@ class Dense_column_test : public testing::TestWithParam<std::tuple<Column_case, 
 TEST_P(Dense_column_test, EqualsMergeWalk) {
   const Sample_set set = std::get<0>(GetParam()).make();
   const Parameter param = kernel_parameter(std::get<1>(GetParam()), 3, 0.3, 0.1);
-  Kernel_probe kernel(set, param);
+  Bare_kernel kernel(set, param);
   const int n = set.count();
   for (int i = 0; i < n; ++i) {
     const std::vector<double> column = kernel.column(i, 0, n);
@@ -232,7 +231,7 @@ TEST_P(Dense_column_test, EqualsMergeWalk) {
 TEST_P(Dense_column_test, BatchesEqualMergeWalk) {
   const Sample_set set = std::get<0>(GetParam()).make();
   const Parameter param = kernel_parameter(std::get<1>(GetParam()), 3, 0.3, 0.1);
-  Kernel_probe kernel(set, param);
+  Bare_kernel kernel(set, param);
   const int n = set.count();
   std::mt19937 engine(3);
   std::uniform_int_distribution<int> row(0, n - 1);
@@ -277,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MemberKernel, PrecomputedTruncatesTheSerialOfTheSecondSample) {
   const Sample_set set = make_set(
       {sample({{0, 1}, {1, 10}, {2, 20}, {3, 30}}), sample({{0, 2.9}, {1, 11}, {2, 21}, {3, 31}})});
-  Kernel_probe kernel(set, kernel_parameter(precomputed));
+  Bare_kernel kernel(set, kernel_parameter(precomputed));
   EXPECT_EQ(kernel.pair(0, 1), 20);
   EXPECT_EQ(kernel.pair(1, 0), 11);
   EXPECT_EQ(kernel.column(0, 0, 2), (std::vector<double>{10, 20}));
@@ -285,7 +284,7 @@ TEST(MemberKernel, PrecomputedTruncatesTheSerialOfTheSecondSample) {
 
 TEST(MemberKernel, UnknownKernelTypeGivesZeroLikeTheStaticForm) {
   const Sample_set set = small_set();
-  Kernel_probe kernel(set, kernel_parameter(9));
+  Bare_kernel kernel(set, kernel_parameter(9));
   EXPECT_EQ(kernel.pair(0, 0), 0);
   EXPECT_EQ(kernel.column(0, 0, 2), (std::vector<double>{0, 0}));
 }
@@ -293,7 +292,7 @@ TEST(MemberKernel, UnknownKernelTypeGivesZeroLikeTheStaticForm) {
 TEST(MemberKernel, LaterParameterChangesDoNotReachTheKernel) {
   const Sample_set set = small_set();
   Parameter param = kernel_parameter(polynomial);
-  Kernel_probe kernel(set, param);
+  Bare_kernel kernel(set, param);
   const double before = kernel.pair(0, 2);
   param.gamma = 9;
   param.degree = 1;

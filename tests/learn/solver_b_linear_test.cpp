@@ -17,7 +17,6 @@ namespace tevra {
 namespace {
 
 using testing_support::Test_run;
-using testing_support::With_test_run;
 
 // Sparse samples built from dense rows (zeros left out), with the dense rows
 // kept for the reference computations.
@@ -76,9 +75,9 @@ Linear_run run_linear(const Sample_set& set, const std::vector<int>& sample_of,
   Linear_run run;
   Test_run test_run;
   Solver_B_linear solver(test_run.box_solver(), test_run.progress());
-  run.iterations = solver.optimize(l, samples.data(), b.data(), signs.data(), alpha.data(),
-                                   w.data(), set.dimension, C_pos, C_neg, eps, &run.result,
-                                   shrinking, qpsize);
+  run.iterations =
+      solver.optimize_linear(l, samples.data(), b.data(), signs.data(), alpha.data(), w.data(),
+                             set.dimension, C_pos, C_neg, eps, &run.result, shrinking, qpsize);
   run.alpha = alpha;
   run.w = w;
   run.output = test_run.text();
@@ -237,19 +236,19 @@ INSTANTIATE_TEST_SUITE_P(
 // Keeps the gradient and positions as the last full check left them: every
 // entry then comes from the final w (active ones from the gradient pass,
 // the others from rebuild_gradient).
-class Gradient_probe : private With_test_run, public Solver_B_linear {
+class Gradient_recorder : public Solver_B_linear {
  public:
-  Gradient_probe() : Solver_B_linear(test_run.box_solver(), test_run.progress()) {}
+  using Solver_B_linear::Solver_B_linear;
   std::vector<double> gradient_seen;
   std::vector<int> caller_seen;  // caller's index of each position
   int active_seen = -1;          // active positions the gradient pass filled
 
  protected:
   void rebuild_gradient() override {
-    active_seen = active_count;
+    active_seen = run().active_count;
     Solver_B_linear::rebuild_gradient();
-    gradient_seen = gradient;
-    caller_seen = position_map;
+    gradient_seen = run().gradient;
+    caller_seen = run().position_map;
   }
 };
 
@@ -300,16 +299,17 @@ TEST_P(Linear_exact_test, GradientIsThePlainSumOfTheFinalW) {
   std::vector<double> w(set.dimension + 1, 0.0);
   // One object for both solves, as alpha seeding uses it: the second starts
   // from the first solution scaled to the doubled cost.
-  Gradient_probe solver;
+  Test_run test_run;
+  Gradient_recorder solver(test_run.box_solver(), test_run.progress());
   for (double cost : {3.0, 6.0}) {
     if (cost != 3.0) {
       for (double& a : alpha) a *= 2;
       for (double& v : w) v *= 2;
     }
     Solve_result result{0, nullptr};
-    const int iterations = solver.optimize(l, samples.data(), b.data(), signs.data(), alpha.data(),
-                                           w.data(), set.dimension, cost, cost, 1e-6, &result,
-                                           c.shrinking, c.qpsize);
+    const int iterations =
+        solver.optimize_linear(l, samples.data(), b.data(), signs.data(), alpha.data(), w.data(),
+                               set.dimension, cost, cost, 1e-6, &result, c.shrinking, c.qpsize);
     std::free(result.bounds);
     ASSERT_GT(iterations, 0);
     ASSERT_GT(solver.active_seen, 0);

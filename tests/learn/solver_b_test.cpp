@@ -16,59 +16,66 @@ namespace {
 
 using testing_support::Dense_Q;
 using testing_support::Test_run;
-using testing_support::With_test_run;
 using S = Bound_state;
 
-// Opens the solver's selection and shrinking to tests on a hand-made state.
-class Probe : private With_test_run, public Solver_B {
+// Identity-free Q so that swaps and rebuilds are cheap and exact.
+std::vector<double> unit_q(int n) {
+  std::vector<double> q(static_cast<size_t>(n) * n, 0.0);
+  for (int i = 0; i < n; ++i) q[i * n + i] = 1;
+  return q;
+}
+
+// Records what the solver's run looks like when the hook after a failed
+// full check runs.
+class Hook_recorder : public Solver_B {
  public:
-  Probe() : Solver_B(test_run.box_solver(), test_run.progress()) {}
-  const std::string& output() const { return test_run.text(); }
-
-  // A state of l variables with the given gradient and bound states, all
-  // active unless active < l; C_pos = C_neg = 1.
-  void set_state(int working_set_size, double tolerance, const std::vector<double>& g,
-                 const std::vector<S>& states, int active, Q_matrix* q = nullptr) {
-    const int l = static_cast<int>(g.size());
-    std::vector<double> zeros(l, 0.0);
-    allocate_run(l, zeros.data(), tolerance, 1, working_set_size, true);
-    signs.assign(l, 1);
-    C_pos = C_neg = 1;
-    q_matrix = q;
-    own_linear_term.assign(l, 0.0);
-    linear_term = own_linear_term.data();
-    gradient = g;
-    bound_state = states;
-    for (int p = 0; p < l; ++p) alpha[p] = states[p] == S::at_upper ? 1 : states[p] == S::free ? 0.5 : 0;
-    active_count = active;
-  }
-
-  using Solver_B::choose_working_set;
-  using Solver_B::shrink;
-  using Solver_B::start_schedule;
-  using Solver_B::allocate_run;
-  using Solver_B::next_working_set;
-
-  // Records the state the hook sees.
-  void after_failed_full_check() override {
-    ++hook_calls;
-    hook_saw_active = active_count;
-    hook_saw_set = working_set;
-  }
+  using Solver_B::Solver_B;
   int hook_calls = 0;
   int hook_saw_active = -1;
   std::vector<int> hook_saw_set;
 
-  std::vector<double> own_linear_term;
-  std::vector<int>& ws() { return working_set; }
-  std::vector<double>& g() { return gradient; }
-  std::vector<double>& b() { return own_linear_term; }
-  std::vector<double>& upper_gradient() { return bound_gradient; }
-  std::vector<int>& map() { return position_map; }
-  int active() const { return active_count; }
-  bool was_reactivated() const { return reactivated; }
-  int schedule_period() const { return period; }
-  int schedule_counter() const { return counter; }
+ protected:
+  void after_failed_full_check() override {
+    ++hook_calls;
+    hook_saw_active = run().active_count;
+    hook_saw_set = run().working_set;
+  }
+};
+
+// A solver over an n x n Q matrix with C_pos = C_neg = 1 and shrinking on,
+// put into a hand-made state: gradient g and the given bound states (alpha 1
+// at the upper bound, 0.5 when free, 0 at the lower), the first `active`
+// positions active, linear term b (0 unless a test sets it) and
+// bound_gradient 0 unless given.
+struct Hand_made {
+  Hand_made(int working_set_size, double tolerance, const std::vector<double>& g,
+            const std::vector<S>& states, int active, std::vector<double> bound_gradient = {})
+      : q(static_cast<int>(g.size()), testing_support::single(unit_q(static_cast<int>(g.size())))),
+        b(g.size(), 0.0),
+        signs(g.size(), 1) {
+    const int l = static_cast<int>(g.size());
+    std::vector<double> alpha(l);
+    for (int p = 0; p < l; ++p) alpha[p] = states[p] == S::at_upper ? 1 : states[p] == S::free ? 0.5 : 0;
+    solver.set_up(l, q, b.data(), signs.data(), alpha.data(), 1, 1, tolerance, 1,
+                  working_set_size);
+    Solver_B::Run state = solver.run();
+    state.gradient = g;
+    state.active_count = active;
+    if (bound_gradient.empty()) bound_gradient.assign(l, 0.0);
+    state.bound_gradient = bound_gradient;
+    solver.replace_run(std::move(state));
+  }
+
+  const Solver_B::Run& run() const { return solver.run(); }
+
+  // The linear term, in place: the run points at b.
+  void set_b(const std::vector<double>& values) { std::copy(values.begin(), values.end(), b.begin()); }
+
+  Dense_Q q;
+  std::vector<double> b;
+  std::vector<signed char> signs;
+  Test_run test_run;
+  Hook_recorder solver{test_run.box_solver(), test_run.progress()};
 };
 
 // --- Working-set selection -------------------------------------------------
@@ -90,14 +97,15 @@ class Selection_test : public ::testing::TestWithParam<Selection_case> {};
 
 TEST_P(Selection_test, PicksPositionsInListOrder) {
   const Selection_case& c = GetParam();
-  Probe probe;
-  probe.set_state(c.qpsize, 1e-3, c.gradient, c.states, static_cast<int>(c.gradient.size()));
-  std::fill(probe.ws().begin(), probe.ws().end(), 99);
-  const Selection selection = probe.choose_working_set();
+  Working_set_selection selection_lists(c.qpsize);
+  std::vector<int> working_set(c.qpsize, 99);
+  const Selection selection =
+      selection_lists.choose(c.gradient.data(), c.states.data(),
+                             static_cast<int>(c.gradient.size()), working_set.data());
   ASSERT_EQ(selection.count, static_cast<int>(c.expected_set.size()));
-  for (int k = 0; k < selection.count; ++k) EXPECT_EQ(probe.ws()[k], c.expected_set[k]) << k;
+  for (int k = 0; k < selection.count; ++k) EXPECT_EQ(working_set[k], c.expected_set[k]) << k;
   // Entries past count keep what was there before.
-  for (int k = selection.count; k < c.qpsize; ++k) EXPECT_EQ(probe.ws()[k], 99);
+  for (int k = selection.count; k < c.qpsize; ++k) EXPECT_EQ(working_set[k], 99);
   EXPECT_EQ(selection.Gmax, c.expected_Gmax);
 }
 
@@ -155,21 +163,20 @@ INSTANTIATE_TEST_SUITE_P(
         Selection_case{"HalfOne", 3, {-0.2, -5, 0.1}, {S::free, S::at_lower, S::free}, {2, 0, 1}, 5.0}),
     [](const ::testing::TestParamInfo<Selection_case>& info) { return info.param.name; });
 
+// The solver selects over its active positions only.
 TEST(SelectionTest, InactivePositionsAreIgnored) {
-  Probe probe;
-  probe.set_state(4, 1e-3, {-0.1, -0.2, -9, 0.5}, {S::at_lower, S::at_lower, S::at_lower, S::free},
-                  2);
-  const Selection selection = probe.choose_working_set();
+  Hand_made made(4, 1e-3, {-0.1, -0.2, -9, 0.5}, {S::at_lower, S::at_lower, S::at_lower, S::free},
+                 2);
+  const Selection selection = made.solver.choose_working_set();
   ASSERT_EQ(selection.count, 2);
-  EXPECT_EQ(probe.ws()[0], 0);
-  EXPECT_EQ(probe.ws()[1], 1);
+  EXPECT_EQ(made.run().working_set[0], 0);
+  EXPECT_EQ(made.run().working_set[1], 1);
   EXPECT_EQ(selection.Gmax, 0.2);
 }
 
 TEST(SelectionTest, NoActiveVariableGivesEmptySelection) {
-  Probe probe;
-  probe.set_state(4, 1e-3, {-1, -1}, {S::at_lower, S::at_lower}, 0);
-  const Selection selection = probe.choose_working_set();
+  Hand_made made(4, 1e-3, {-1, -1}, {S::at_lower, S::at_lower}, 0);
+  const Selection selection = made.solver.choose_working_set();
   EXPECT_EQ(selection.count, 0);
   EXPECT_EQ(selection.Gmax, 0.0);
   (void)inf;
@@ -177,80 +184,64 @@ TEST(SelectionTest, NoActiveVariableGivesEmptySelection) {
 
 // --- Shrinking -------------------------------------------------------------
 
-// Identity-free Q so that swaps and rebuilds are cheap and exact.
-std::vector<double> unit_q(int n) {
-  std::vector<double> q(static_cast<size_t>(n) * n, 0.0);
-  for (int i = 0; i < n; ++i) q[i * n + i] = 1;
-  return q;
-}
-
 TEST(ShrinkTest, DeactivatesOnlyVariablesBeyondTheLargestViolation) {
   // Gm = 0.5 (position 0); eps small enough that no reactivation follows.
-  Dense_Q q(5, testing_support::single(unit_q(5)));
-  Probe probe;
-  probe.set_state(2, 0.01, {-0.5, 0.6, 0.5, -0.6, -0.5},
-                  {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper}, 5, &q);
-  probe.shrink();
-  EXPECT_EQ(probe.active(), 3);
+  Hand_made made(2, 0.01, {-0.5, 0.6, 0.5, -0.6, -0.5},
+                 {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper}, 5);
+  made.solver.shrink();
+  const Solver_B::Run& run = made.run();
+  EXPECT_EQ(run.active_count, 3);
   // Positions 1 (G 0.6 at 0) and 3 (G -0.6 at C) left; the rest stay.
-  std::vector<int> active(probe.map().begin(), probe.map().begin() + probe.active());
+  std::vector<int> active(run.position_map.begin(), run.position_map.begin() + run.active_count);
   std::sort(active.begin(), active.end());
   EXPECT_EQ(active, (std::vector<int>{0, 2, 4}));
-  EXPECT_FALSE(probe.was_reactivated());
+  EXPECT_FALSE(run.reactivated);
 }
 
 TEST(ShrinkTest, FreeVariablesStayActive) {
-  Dense_Q q(3, testing_support::single(unit_q(3)));
-  Probe probe;
-  probe.set_state(2, 0.01, {-0.5, 5, 0.0}, {S::at_lower, S::free, S::free}, 3, &q);
-  probe.shrink();
-  EXPECT_EQ(probe.active(), 3);
+  Hand_made made(2, 0.01, {-0.5, 5, 0.0}, {S::at_lower, S::free, S::free}, 3);
+  made.solver.shrink();
+  EXPECT_EQ(made.run().active_count, 3);
 }
 
 TEST(ShrinkTest, NothingHappensBelowEps) {
-  Dense_Q q(2, testing_support::single(unit_q(2)));
-  Probe probe;
-  probe.set_state(2, 0.1, {-0.05, 3}, {S::at_lower, S::at_lower}, 2, &q);
-  probe.shrink();
-  EXPECT_EQ(probe.active(), 2);
-  EXPECT_FALSE(probe.was_reactivated());
+  Hand_made made(2, 0.1, {-0.05, 3}, {S::at_lower, S::at_lower}, 2);
+  made.solver.shrink();
+  EXPECT_EQ(made.run().active_count, 2);
+  EXPECT_FALSE(made.run().reactivated);
 }
 
 TEST(ShrinkTest, ReactivatesOnceWithRebuiltGradients) {
   // eps 0.1, Gm 0.5 <= 10 eps: inactive variables are judged with rebuilt
   // gradients (b + bound_gradient here, as no free variable is active).
-  Dense_Q q6(6, testing_support::single(unit_q(6)));
-  Probe probe;
-  probe.set_state(2, 0.1, {-0.5, 9, 9, 9, 9, 9},
-                  {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper, S::at_lower},
-                  1, &q6);
-  probe.b() = {0, 0.4, 0.6, 0, 0, 0.5};
-  probe.upper_gradient() = {0, 0, 0, -0.7, -0.5, 0};
-  probe.shrink();
-  EXPECT_TRUE(probe.was_reactivated());
+  Hand_made made(2, 0.1, {-0.5, 9, 9, 9, 9, 9},
+                 {S::at_lower, S::at_lower, S::at_lower, S::at_upper, S::at_upper, S::at_lower},
+                 1, {0, 0, 0, -0.7, -0.5, 0});
+  made.set_b({0, 0.4, 0.6, 0, 0, 0.5});
+  made.solver.shrink();
+  const Solver_B::Run& run = made.run();
+  EXPECT_TRUE(run.reactivated);
   // 0.4 and 0.5 <= Gm come back, and -0.5 >= -Gm at C; 0.6 > Gm stays out,
   // and so does -0.7 < -Gm at C.
-  ASSERT_EQ(probe.active(), 4);
-  std::vector<int> back(probe.map().begin() + 1, probe.map().begin() + 4);
+  ASSERT_EQ(run.active_count, 4);
+  std::vector<int> back(run.position_map.begin() + 1, run.position_map.begin() + 4);
   std::sort(back.begin(), back.end());
   EXPECT_EQ(back, (std::vector<int>{1, 4, 5}));
-  std::vector<int> inactive(probe.map().begin() + 4, probe.map().end());
+  std::vector<int> inactive(run.position_map.begin() + 4, run.position_map.end());
   std::sort(inactive.begin(), inactive.end());
   EXPECT_EQ(inactive, (std::vector<int>{2, 3}));
 
   // The pass runs once per run: a second call leaves inactive ones alone.
-  probe.shrink();
-  EXPECT_EQ(probe.active(), 4);
+  made.solver.shrink();
+  EXPECT_EQ(run.active_count, 4);
 }
 
 TEST(ShrinkTest, NoReactivationAboveTenEps) {
-  Dense_Q q(2, testing_support::single(unit_q(2)));
-  Probe probe;
-  probe.set_state(2, 0.01, {-0.5, 9}, {S::at_lower, S::at_lower}, 1, &q);
-  probe.b() = {0, -1};  // would come back if the pass ran
-  probe.shrink();
-  EXPECT_FALSE(probe.was_reactivated());
-  EXPECT_EQ(probe.active(), 1);
+  Hand_made made(2, 0.01, {-0.5, 9}, {S::at_lower, S::at_lower}, 1);
+  made.set_b({0, -1});  // would come back if the pass ran
+  made.solver.shrink();
+  EXPECT_FALSE(made.run().reactivated);
+  EXPECT_EQ(made.run().active_count, 1);
 }
 
 // --- Loop schedule ----------------------------------------------------------
@@ -269,12 +260,15 @@ class Period_test : public ::testing::TestWithParam<Period_case> {};
 
 TEST_P(Period_test, IsTheSmallerOfTwoIntegerQuotients) {
   const Period_case& c = GetParam();
-  Probe probe;
+  // Every alpha at 0: the set-up never asks the (empty) Q matrix for a column.
+  Dense_Q none(0, {});
   std::vector<double> zeros(c.l, 0.0);
-  probe.allocate_run(c.l, zeros.data(), 1e-3, 1, c.qpsize, true);
-  probe.start_schedule();
-  EXPECT_EQ(probe.schedule_period(), c.period);
-  EXPECT_EQ(probe.schedule_counter(), c.period + 1);
+  std::vector<signed char> signs(c.l, 1);
+  Test_run test_run;
+  Solver_B solver(test_run.box_solver(), test_run.progress());
+  solver.set_up(c.l, none, zeros.data(), signs.data(), zeros.data(), 1, 1, 1e-3, 1, c.qpsize);
+  EXPECT_EQ(solver.run().period, c.period);
+  EXPECT_EQ(solver.run().counter, c.period + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, Period_test,
@@ -285,26 +279,24 @@ INSTANTIATE_TEST_SUITE_P(Values, Period_test,
 TEST(ScheduleTest, FailedFullCheckShrinksInTheNextPass) {
   // The active variable is optimal; the inactive one at 0 violates once its
   // gradient is rebuilt (b = -0.5). period = min(6 / 2, 2000 / 2) = 3.
-  Dense_Q q(3, testing_support::single(unit_q(3)));
-  Probe probe;
-  probe.set_state(2, 1e-3, {0.5, 9, 9}, {S::at_lower, S::at_lower, S::at_lower}, 1, &q);
-  probe.b() = {0.5, -0.5, -0.25};
-  probe.start_schedule();
+  Hand_made made(2, 1e-3, {0.5, 9, 9}, {S::at_lower, S::at_lower, S::at_lower}, 1);
+  made.set_b({0.5, -0.5, -0.25});
+  Hook_recorder& solver = made.solver;
   int count = 0;
-  ASSERT_TRUE(probe.next_working_set(&count));
-  EXPECT_EQ(probe.output(), "*");
+  ASSERT_TRUE(solver.next_working_set(&count));
+  EXPECT_EQ(made.test_run.text(), "*");
   // The hook runs after the re-selection over all variables.
-  EXPECT_EQ(probe.hook_calls, 1);
-  EXPECT_EQ(probe.hook_saw_active, 3);
+  EXPECT_EQ(solver.hook_calls, 1);
+  EXPECT_EQ(solver.hook_saw_active, 3);
   ASSERT_EQ(count, 2);
-  EXPECT_EQ(probe.hook_saw_set, (std::vector<int>{2, 1}));
-  EXPECT_EQ(probe.schedule_counter(), 1);
+  EXPECT_EQ(solver.hook_saw_set, (std::vector<int>{2, 1}));
+  EXPECT_EQ(made.run().counter, 1);
   // The next pass reaches the shrinking step at once; as nothing moved in
   // between, its working-set comparison then ends the run.
-  EXPECT_FALSE(probe.next_working_set(&count));
-  EXPECT_EQ(probe.output(), "*.");
-  EXPECT_EQ(probe.schedule_counter(), probe.schedule_period());
-  EXPECT_EQ(probe.hook_calls, 1);
+  EXPECT_FALSE(solver.next_working_set(&count));
+  EXPECT_EQ(made.test_run.text(), "*.");
+  EXPECT_EQ(made.run().counter, made.run().period);
+  EXPECT_EQ(solver.hook_calls, 1);
 }
 
 // Runs Solver_B on a dense Q and returns the progress output.

@@ -20,26 +20,6 @@ using testing_support::Test_run;
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
-// Exposes the single steps of the solver.
-class Probe : public Solver_CS {
- public:
-  explicit Probe(const Test_run& run) : Solver_CS(run.progress()) {}
-  using Solver_CS::active_count;
-  using Solver_CS::alpha;
-  using Solver_CS::class_entry;
-  using Solver_CS::finish;
-  using Solver_CS::gradient;
-  using Solver_CS::initialize;
-  using Solver_CS::next_known;
-  using Solver_CS::next_sample;
-  using Solver_CS::next_violation;
-  using Solver_CS::select_sample;
-  using Solver_CS::shrink;
-  using Solver_CS::solve_sample;
-  using Solver_CS::swap_samples;
-  using Solver_CS::update_sample;
-};
-
 // A small multi-class problem with everything an independent check needs.
 struct Problem_data {
   int l = 0;
@@ -215,10 +195,10 @@ TEST_P(SolveSample, MatchesBruteForceMinimiser) {
     if (trial % 7 == 0) B[(y + 1) % k] = B[y];  // ties between the label and another class
 
     Test_run run;
-    Probe probe(run);
-    probe.initialize(0, none, nullptr, nullptr, class_C.data(), 1e-3, k, svm_type);
+    Solver_CS solver(run.progress());
+    solver.initialize(0, none, nullptr, nullptr, class_C.data(), 1e-3, k, svm_type);
     std::vector<double> result(k);
-    probe.solve_sample(A, B.data(), class_C[y], y, result.data());
+    solver.solve_sample(A, B.data(), class_C[y], y, result.data());
 
     const double d = svm_type == spoc_l2 ? 0.5 / class_C[y] : 0.0;
     const double U = svm_type == spoc_l2 ? infinity : class_C[y];
@@ -263,18 +243,20 @@ TEST_P(FlatSample, MovesMassToTheFirstLargestClass) {
   const std::vector<int> labels = {c.label, 0};
   const std::vector<double> start(6, 0.0);
   Test_run run;
-  Probe probe(run);
-  probe.initialize(2, q, start.data(), labels.data(), class_C.data(), 1e-3, 3, c.svm_type);
-  for (int m = 0; m < 3; ++m) probe.gradient[probe.class_entry(0, m)] = c.gradient[m];
+  Solver_CS solver(run.progress());
+  solver.initialize(2, q, start.data(), labels.data(), class_C.data(), 1e-3, 3, c.svm_type);
+  Solver_CS::Run state = solver.run();
+  for (int m = 0; m < 3; ++m) state.gradient[solver.class_entry(0, m)] = c.gradient[m];
+  solver.replace_run(std::move(state));
   double other_gradient[3];
-  for (int m = 0; m < 3; ++m) other_gradient[m] = probe.gradient[probe.class_entry(1, m)];
+  for (int m = 0; m < 3; ++m) other_gradient[m] = solver.run().gradient[solver.class_entry(1, m)];
 
-  probe.update_sample(0);
+  solver.update_sample(0);
 
-  for (int m = 0; m < 3; ++m) EXPECT_EQ(probe.alpha[m], 2.0 * c.expected[m]) << "class " << m;
+  for (int m = 0; m < 3; ++m) EXPECT_EQ(solver.run().alpha[m], 2.0 * c.expected[m]) << "class " << m;
   // Q_0j = 0: no other sample's gradient moves.
   for (int m = 0; m < 3; ++m)
-    EXPECT_EQ(probe.gradient[probe.class_entry(1, m)], other_gradient[m]) << "class " << m;
+    EXPECT_EQ(solver.run().gradient[solver.class_entry(1, m)], other_gradient[m]) << "class " << m;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -510,13 +492,13 @@ TEST(SolverCs, WriteBackUndoesExchanges) {
     start[i * k + (labels[i] + 1) % k] = -(1.0 + i);
   }
   Test_run run;
-  Probe probe(run);
-  probe.initialize(l, q, start.data(), labels.data(), class_C.data(), 1e-3, k, spoc);
-  probe.swap_samples(0, 3);
-  probe.swap_samples(1, 3);
-  probe.swap_samples(2, 2);
+  Solver_CS solver(run.progress());
+  solver.initialize(l, q, start.data(), labels.data(), class_C.data(), 1e-3, k, spoc);
+  solver.swap_samples(0, 3);
+  solver.swap_samples(1, 3);
+  solver.swap_samples(2, 2);
   std::vector<double> out(l * k, -99.0);
-  probe.finish(out.data());
+  solver.finish(out.data());
   EXPECT_EQ(out, start);
 }
 
@@ -577,14 +559,16 @@ TEST(SolverCs, EmptyActiveSetSelectsNoSample) {
   const std::vector<double> class_C = {1, 1};
   const std::vector<double> start(6, 0.0);
   Test_run run;
-  Probe probe(run);
-  probe.initialize(3, q, start.data(), labels.data(), class_C.data(), 1e-3, 2, spoc);
+  Solver_CS solver(run.progress());
+  solver.initialize(3, q, start.data(), labels.data(), class_C.data(), 1e-3, 2, spoc);
   int chosen = 42;
-  EXPECT_GT(probe.select_sample(&chosen), 0.0);
+  EXPECT_GT(solver.select_sample(&chosen), 0.0);
   EXPECT_GE(chosen, 0);
-  probe.active_count = 0;
+  Solver_CS::Run state = solver.run();
+  state.active_count = 0;
+  solver.replace_run(std::move(state));
   chosen = 42;
-  EXPECT_EQ(probe.select_sample(&chosen), -infinity);
+  EXPECT_EQ(solver.select_sample(&chosen), -infinity);
   EXPECT_EQ(chosen, -1);
 }
 
@@ -634,7 +618,7 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 
 // Selection walked sample by sample: the largest violation max_m G - min over
 // free m of G, ties to the first sample, NaN never chosen.
-double plain_select(const Probe& probe, int l, int k, const std::vector<int>& labels,
+double plain_select(const Solver_CS& solver, int l, int k, const std::vector<int>& labels,
                     const std::vector<double>& class_C, int* chosen) {
   double best = -infinity;
   *chosen = -1;
@@ -642,10 +626,10 @@ double plain_select(const Probe& probe, int l, int k, const std::vector<int>& la
     double max_G = -infinity;
     double min_G = infinity;
     for (int m = 0; m < k; ++m) {
-      const double g = probe.gradient[probe.class_entry(i, m)];
+      const double g = solver.run().gradient[solver.class_entry(i, m)];
       const double upper = m == labels[i] ? class_C[m] : 0.0;
       if (g > max_G) max_G = g;
-      if (probe.alpha[i * k + m] < upper && g < min_G) min_G = g;
+      if (solver.run().alpha[i * k + m] < upper && g < min_G) min_G = g;
     }
     if (max_G - min_G > best) {
       best = max_G - min_G;
@@ -686,18 +670,20 @@ TEST_P(SelectSample, MatchesSampleBySampleWalk) {
       start[i * c.k + (labels[i] + 1) % c.k] = -moved;
     }
     Test_run run;
-    Probe probe(run);
-    probe.initialize(c.l, q, start.data(), labels.data(), class_C.data(), 1e-3, c.k, spoc);
+    Solver_CS solver(run.progress());
+    solver.initialize(c.l, q, start.data(), labels.data(), class_C.data(), 1e-3, c.k, spoc);
+    Solver_CS::Run state = solver.run();
     for (int i = 0; i < c.l; ++i)
       for (int m = 0; m < c.k; ++m) {
         const int value = pick(random);
-        probe.gradient[probe.class_entry(i, m)] =
+        state.gradient[solver.class_entry(i, m)] =
             c.specials && value == 7 ? specials[pick(random) % 5] : 0.25 * value - 1;
       }
+    solver.replace_run(std::move(state));
     int expected_sample;
-    const double expected = plain_select(probe, c.l, c.k, labels, class_C, &expected_sample);
+    const double expected = plain_select(solver, c.l, c.k, labels, class_C, &expected_sample);
     int chosen = 42;
-    const double violation = probe.select_sample(&chosen);
+    const double violation = solver.select_sample(&chosen);
     EXPECT_EQ(chosen, expected_sample) << "trial " << trial;
     EXPECT_TRUE(same_bits(violation, expected)) << "trial " << trial << ": " << violation
                                                 << " instead of " << expected;
@@ -747,42 +733,44 @@ TEST_P(UpdateSample, GradientFollowsThePlainUpdate) {
   if (c.negative_zero) start[2 * k + p.labels[2]] = -0.0;
   Dense_Q q(c.l, p.Q);
   Test_run run;
-  Probe probe(run);
-  probe.initialize(c.l, q, start.data(), p.labels.data(), p.class_C.data(), 1e-3, k,
+  Solver_CS solver(run.progress());
+  solver.initialize(c.l, q, start.data(), p.labels.data(), p.class_C.data(), 1e-3, k,
                    c.svm_type);
   if (c.negative_zero) {
-    ASSERT_TRUE(std::signbit(probe.gradient[probe.class_entry(2, p.labels[2])]));
+    ASSERT_TRUE(std::signbit(solver.run().gradient[solver.class_entry(2, p.labels[2])]));
   }
 
   // Only one other class attracts sample 0, so the rest (among them the
   // label of sample 2) keep their alpha.
   const int y = p.labels[0];
+  Solver_CS::Run state = solver.run();
   for (int m = 0; m < k; ++m)
-    if (m != y) probe.gradient[probe.class_entry(0, m)] = m == (y + 1) % k ? 1.0 : -3.0;
-  const std::vector<double> old_gradient = probe.gradient;
-  const std::vector<double> old_alpha = probe.alpha;
-  probe.update_sample(0);
+    if (m != y) state.gradient[solver.class_entry(0, m)] = m == (y + 1) % k ? 1.0 : -3.0;
+  solver.replace_run(std::move(state));
+  const std::vector<double> old_gradient = solver.run().gradient;
+  const std::vector<double> old_alpha = solver.run().alpha;
+  solver.update_sample(0);
 
   int moved = 0;
-  for (int m = 0; m < k; ++m) moved += probe.alpha[m] != old_alpha[m];
+  for (int m = 0; m < k; ++m) moved += solver.run().alpha[m] != old_alpha[m];
   ASSERT_GT(moved, 0);
   ASSERT_LT(moved, k) << "some class must keep its alpha";
   for (int j = 0; j < c.l; ++j)
     for (int m = 0; m < k; ++m) {
-      const double change = probe.alpha[m] - old_alpha[m];
-      double expected = old_gradient[probe.class_entry(j, m)];
+      const double change = solver.run().alpha[m] - old_alpha[m];
+      double expected = old_gradient[solver.class_entry(j, m)];
       if (j == 0 && m == y) expected += change * p.d(y);
       expected += static_cast<double>(p.Q[j]) * change;
-      EXPECT_TRUE(same_bits(probe.gradient[probe.class_entry(j, m)], expected))
+      EXPECT_TRUE(same_bits(solver.run().gradient[solver.class_entry(j, m)], expected))
           << "sample " << j << " class " << m << ": "
-          << probe.gradient[probe.class_entry(j, m)] << " instead of " << expected;
+          << solver.run().gradient[solver.class_entry(j, m)] << " instead of " << expected;
     }
 
-  ASSERT_TRUE(probe.next_known);
+  ASSERT_TRUE(solver.run().next_known);
   int chosen;
-  const double violation = probe.select_sample(&chosen);
-  EXPECT_EQ(probe.next_sample, chosen);
-  EXPECT_TRUE(same_bits(probe.next_violation, violation));
+  const double violation = solver.select_sample(&chosen);
+  EXPECT_EQ(solver.run().next_sample, chosen);
+  EXPECT_TRUE(same_bits(solver.run().next_violation, violation));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -808,27 +796,27 @@ TEST(SolverCs, ExchangesLeaveNoStaleSelection) {
         make_problem(60, 3, 2, Kernel_kind::rbf_kernel, spoc, {1, 1, 1}, false, 29);
     Dense_Q q(p.l, p.Q);
     Test_run run;
-    Probe probe(run);
-    probe.initialize(p.l, q, std::vector<double>(p.l * p.k, 0.0).data(), p.labels.data(),
+    Solver_CS solver(run.progress());
+    solver.initialize(p.l, q, std::vector<double>(p.l * p.k, 0.0).data(), p.labels.data(),
                      p.class_C.data(), 1e-3, p.k, p.svm_type);
     int i;
-    probe.select_sample(&i);
+    solver.select_sample(&i);
     for (int step = 0; step < 200; ++step) {
-      probe.update_sample(i);
-      i = probe.next_sample;
+      solver.update_sample(i);
+      i = solver.run().next_sample;
     }
-    ASSERT_TRUE(probe.next_known);
+    ASSERT_TRUE(solver.run().next_known);
     if (by_shrinking) {
-      probe.shrink();
+      solver.shrink();
     } else {
-      probe.swap_samples(i, p.l - 1 - i);
+      solver.swap_samples(i, p.l - 1 - i);
     }
     ASSERT_GT(q.swaps, 0) << (by_shrinking ? "shrinking" : "exchange");
-    if (!probe.next_known) continue;
+    if (!solver.run().next_known) continue;
     int chosen;
-    const double violation = probe.select_sample(&chosen);
-    EXPECT_EQ(probe.next_sample, chosen) << (by_shrinking ? "shrinking" : "exchange");
-    EXPECT_TRUE(same_bits(probe.next_violation, violation));
+    const double violation = solver.select_sample(&chosen);
+    EXPECT_EQ(solver.run().next_sample, chosen) << (by_shrinking ? "shrinking" : "exchange");
+    EXPECT_TRUE(same_bits(solver.run().next_violation, violation));
   }
 }
 

@@ -18,7 +18,6 @@ namespace tevra {
 namespace {
 
 using testing_support::Test_run;
-using testing_support::With_test_run;
 
 // A run of the test's own keeps the solver's progress marks out of the test
 // output.
@@ -27,51 +26,16 @@ class Quiet : public ::testing::Test {
   Test_run test_run;
 };
 
-// Opens the solver's internals to the tests.
-class Probe : private With_test_run, public Solver_MB {
- public:
-  Probe() : Solver_MB(test_run.box_solver(), test_run.progress()) {}
-
-  using Solver_MB::active_count;
-  using Solver_MB::after_failed_full_check;
-  using Solver_MB::alpha;
-  using Solver_MB::block_of;
-  using Solver_MB::block_start;
-  using Solver_MB::bound_gradient;
-  using Solver_MB::bound_state;
-  using Solver_MB::deactivate;
-  using Solver_MB::gradient;
-  using Solver_MB::inactive_start;
-  using Solver_MB::other_class;
-  using Solver_MB::own_class;
-  using Solver_MB::position_map;
-  using Solver_MB::previous_working_set;
-  using Solver_MB::qpsize;
-  using Solver_MB::Ranges;
-  using Solver_MB::reactivate;
-  using Solver_MB::sample_of;
-  using Solver_MB::set_up;
-  using Solver_MB::spread;
-  using Solver_MB::var_count;
-  using Solver_MB::working_set;
-
-  int position_of(int variable) const {
-    for (int p = 0; p < var_count; ++p) {
-      if (position_map[p] == variable) return p;
-    }
-    return -1;
+// The position where variable v now stands.
+int position_of(const Solver_MB& s, int v) {
+  for (int p = 0; p < s.run().var_count; ++p) {
+    if (s.run().position_map[p] == v) return p;
   }
-  // Deactivation and reactivation as the shrinking step calls them.
-  void shrink_out(int variable) {
-    const int p = position_of(variable);
-    --active_count;
-    deactivate(p);
-  }
-  void bring_back(int variable) {
-    reactivate(position_of(variable));
-    ++active_count;
-  }
-};
+  return -1;
+}
+// Deactivation and reactivation of variable v, as the shrinking step does them.
+void shrink_out(Solver_MB& s, int v) { s.deactivate_at(position_of(s, v)); }
+void bring_back(Solver_MB& s, int v) { s.reactivate_at(position_of(s, v)); }
 
 std::vector<short> own_classes(const std::vector<reference::Variable>& variables) {
   std::vector<short> own;
@@ -90,7 +54,8 @@ struct Layout_fixture {
   std::vector<double> zeros;
   Parameter param;
   BONE_CLASS_Q q;
-  Probe solver;
+  Test_run test_run;
+  Solver_MB solver{test_run.box_solver(), test_run.progress()};
 
   explicit Layout_fixture(std::vector<int> class_sizes, int qpsize = 4)
       : sizes(class_sizes),
@@ -118,68 +83,68 @@ struct Layout_fixture {
 // Checks that positions and block ranges agree, and that every variable still
 // carries its own attributes wherever it now stands.
 void expect_layout_holds(const Layout_fixture& f) {
-  const Probe& s = f.solver;
+  const Solver_MB& s = f.solver;
   const int n = f.n();
-  const int l = s.var_count;
+  const int l = s.run().var_count;
   const int last = n * n;
-  ASSERT_EQ(s.block_start[0], 0);
-  ASSERT_EQ(s.block_start[last], s.active_count);
-  ASSERT_EQ(s.inactive_start[0], s.active_count);
-  ASSERT_EQ(s.inactive_start[last], l);
+  ASSERT_EQ(s.blocks().block_start[0], 0);
+  ASSERT_EQ(s.blocks().block_start[last], s.run().active_count);
+  ASSERT_EQ(s.blocks().inactive_start[0], s.run().active_count);
+  ASSERT_EQ(s.blocks().inactive_start[last], l);
   for (int beta = 0; beta < last; ++beta) {
-    ASSERT_LE(s.block_start[beta], s.block_start[beta + 1]) << "block " << beta;
-    ASSERT_LE(s.inactive_start[beta], s.inactive_start[beta + 1]) << "block " << beta;
-    for (int p = s.block_start[beta]; p < s.block_start[beta + 1]; ++p) {
+    ASSERT_LE(s.blocks().block_start[beta], s.blocks().block_start[beta + 1]) << "block " << beta;
+    ASSERT_LE(s.blocks().inactive_start[beta], s.blocks().inactive_start[beta + 1]) << "block " << beta;
+    for (int p = s.blocks().block_start[beta]; p < s.blocks().block_start[beta + 1]; ++p) {
       ASSERT_EQ(s.block_of(p), beta) << "active position " << p;
     }
-    for (int p = s.inactive_start[beta]; p < s.inactive_start[beta + 1]; ++p) {
+    for (int p = s.blocks().inactive_start[beta]; p < s.blocks().inactive_start[beta + 1]; ++p) {
       ASSERT_EQ(s.block_of(p), beta) << "inactive position " << p;
     }
   }
   std::vector<int> seen(l, 0);
   for (int p = 0; p < l; ++p) {
-    const int v = s.position_map[p];
+    const int v = s.run().position_map[p];
     ASSERT_GE(v, 0);
     ASSERT_LT(v, l);
     ++seen[v];
-    EXPECT_EQ(s.own_class[p], f.variables[v].own) << "position " << p;
-    EXPECT_EQ(s.other_class[p], f.variables[v].other) << "position " << p;
-    EXPECT_EQ(s.sample_of[p], f.variables[v].sample) << "position " << p;
+    EXPECT_EQ(s.blocks().own_class[p], f.variables[v].own) << "position " << p;
+    EXPECT_EQ(s.blocks().other_class[p], f.variables[v].other) << "position " << p;
+    EXPECT_EQ(s.blocks().sample_of[p], f.variables[v].sample) << "position " << p;
   }
   for (int v = 0; v < l; ++v) EXPECT_EQ(seen[v], 1) << "variable " << v;
 }
 
 TEST(SolverMbLayout, ThreeClassesOfSizesTwoOneOne) {
   Layout_fixture f({2, 1, 1});
-  const Probe& s = f.solver;
+  const Solver_MB& s = f.solver;
   // (sample, competing class): (2,0) (3,0) (0,1) (1,1) (3,1) (0,2) (1,2) (2,2)
   EXPECT_EQ(f.own, (std::vector<short>{1, 2, 0, 0, 2, 0, 0, 1}));
-  EXPECT_EQ(s.own_class, f.own);
-  EXPECT_EQ(s.sample_of, (std::vector<int>{2, 3, 0, 1, 3, 0, 1, 2}));
-  EXPECT_EQ(s.other_class, (std::vector<short>{0, 0, 1, 1, 1, 2, 2, 2}));
-  EXPECT_EQ(s.block_start, (std::vector<int>{0, 0, 1, 2, 4, 4, 5, 7, 8, 8}));
-  EXPECT_EQ(s.inactive_start, std::vector<int>(10, 8));
-  EXPECT_EQ(s.active_count, 8);
+  EXPECT_EQ(s.blocks().own_class, f.own);
+  EXPECT_EQ(s.blocks().sample_of, (std::vector<int>{2, 3, 0, 1, 3, 0, 1, 2}));
+  EXPECT_EQ(s.blocks().other_class, (std::vector<short>{0, 0, 1, 1, 1, 2, 2, 2}));
+  EXPECT_EQ(s.blocks().block_start, (std::vector<int>{0, 0, 1, 2, 4, 4, 5, 7, 8, 8}));
+  EXPECT_EQ(s.blocks().inactive_start, std::vector<int>(10, 8));
+  EXPECT_EQ(s.run().active_count, 8);
   expect_layout_holds(f);
 }
 
 TEST(SolverMbLayout, DeactivateThenReactivateRestoresRangesWithVariableAtBlockEnd) {
   Layout_fixture f({2, 1, 1});
-  Probe& s = f.solver;
-  const std::vector<int> before = s.block_start;
+  Solver_MB& s = f.solver;
+  const std::vector<int> before = s.blocks().block_start;
   // Variable 0 is sample 2 against class 0: block beta(1, 0) = 1.
-  s.shrink_out(0);
-  EXPECT_EQ(s.active_count, 7);
-  EXPECT_EQ(s.block_start[9], 7);
-  EXPECT_EQ(s.inactive_start[0], 7);
-  EXPECT_EQ(s.inactive_start[1], 7);  // first of block 1's inactive range
-  EXPECT_EQ(s.position_of(0), 7);
+  shrink_out(s, 0);
+  EXPECT_EQ(s.run().active_count, 7);
+  EXPECT_EQ(s.blocks().block_start[9], 7);
+  EXPECT_EQ(s.blocks().inactive_start[0], 7);
+  EXPECT_EQ(s.blocks().inactive_start[1], 7);  // first of block 1's inactive range
+  EXPECT_EQ(position_of(s, 0), 7);
   expect_layout_holds(f);
 
-  s.bring_back(0);
-  EXPECT_EQ(s.block_start, before);
-  EXPECT_EQ(s.inactive_start, std::vector<int>(10, 8));
-  EXPECT_EQ(s.position_of(0), s.block_start[2] - 1);
+  bring_back(s, 0);
+  EXPECT_EQ(s.blocks().block_start, before);
+  EXPECT_EQ(s.blocks().inactive_start, std::vector<int>(10, 8));
+  EXPECT_EQ(position_of(s, 0), s.blocks().block_start[2] - 1);
   expect_layout_holds(f);
 }
 
@@ -196,22 +161,22 @@ class SolverMbShrinkMoves : public ::testing::TestWithParam<Shrink_case> {};
 TEST_P(SolverMbShrinkMoves, KeepEveryBlockRange) {
   const Shrink_case& c = GetParam();
   Layout_fixture f(c.sizes);
-  Probe& s = f.solver;
-  const std::vector<int> initial = s.block_start;
+  Solver_MB& s = f.solver;
+  const std::vector<int> initial = s.blocks().block_start;
   for (int v : c.out) {
-    s.shrink_out(v);
+    shrink_out(s, v);
     expect_layout_holds(f);
     if (HasFatalFailure()) return;
   }
   for (int v : c.back) {
-    s.bring_back(v);
+    bring_back(s, v);
     expect_layout_holds(f);
     if (HasFatalFailure()) return;
-    const int p = s.position_of(v);
-    EXPECT_EQ(p, s.block_start[s.block_of(p) + 1] - 1) << "variable " << v;
+    const int p = position_of(s, v);
+    EXPECT_EQ(p, s.blocks().block_start[s.block_of(p) + 1] - 1) << "variable " << v;
   }
   if (c.out.size() == c.back.size()) {
-    EXPECT_EQ(s.block_start, initial);
+    EXPECT_EQ(s.blocks().block_start, initial);
   }
 }
 
@@ -232,44 +197,46 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SolverMbLayout, FailedFullCheckReturnsToCanonicalOrderCarryingTheWorkingSets) {
   Layout_fixture f({2, 1, 3, 1}, 6);
-  Probe& s = f.solver;
-  const int l = s.var_count;
-  for (int v : {0, 20, 9, 13, 5, 19, 1}) s.shrink_out(v);
+  Solver_MB& s = f.solver;
+  const int l = s.run().var_count;
+  for (int v : {0, 20, 9, 13, 5, 19, 1}) shrink_out(s, v);
   // Mark every position with the variable standing there.
+  Solver_B::Run state = s.run();
   for (int p = 0; p < l; ++p) {
-    const int v = s.position_map[p];
-    s.alpha[p] = 100 + v;
-    s.gradient[p] = 200 + v;
-    s.bound_gradient[p] = 300 + v;
-    s.bound_state[p] = static_cast<Bound_state>(v % 3);
+    const int v = state.position_map[p];
+    state.alpha[p] = 100 + v;
+    state.gradient[p] = 200 + v;
+    state.bound_gradient[p] = 300 + v;
+    state.bound_state[p] = static_cast<Bound_state>(v % 3);
   }
   const std::vector<int> chosen_positions = {3, 17, 0, 20, 11, 8};
   std::vector<int> chosen_variables;
   for (int k = 0; k < 6; ++k) {
-    s.working_set[k] = chosen_positions[k];
-    chosen_variables.push_back(s.position_map[chosen_positions[k]]);
+    state.working_set[k] = chosen_positions[k];
+    chosen_variables.push_back(state.position_map[chosen_positions[k]]);
   }
   const std::vector<int> previous_positions = {20, 4, -1, -1, -1, -1};
-  s.previous_working_set = previous_positions;
-  const std::vector<int> previous_variables = {s.position_map[20], s.position_map[4]};
+  state.previous_working_set = previous_positions;
+  const std::vector<int> previous_variables = {state.position_map[20], state.position_map[4]};
 
-  s.active_count = l;  // as the full check leaves it
-  s.after_failed_full_check();
+  state.active_count = l;  // as the full check leaves it
+  s.replace_run(std::move(state));
+  s.restore_canonical_order();
 
-  EXPECT_EQ(s.working_set, chosen_variables);
-  EXPECT_EQ(s.previous_working_set,
+  EXPECT_EQ(s.run().working_set, chosen_variables);
+  EXPECT_EQ(s.run().previous_working_set,
             (std::vector<int>{previous_variables[0], previous_variables[1], -1, -1, -1, -1}));
   std::vector<int> identity(l);
   std::iota(identity.begin(), identity.end(), 0);
-  EXPECT_EQ(s.position_map, identity);
+  EXPECT_EQ(s.run().position_map, identity);
   for (int p = 0; p < l; ++p) {
-    EXPECT_EQ(s.alpha[p], 100 + p);
-    EXPECT_EQ(s.gradient[p], 200 + p);
-    EXPECT_EQ(s.bound_gradient[p], 300 + p);
-    EXPECT_EQ(s.bound_state[p], static_cast<Bound_state>(p % 3));
+    EXPECT_EQ(s.run().alpha[p], 100 + p);
+    EXPECT_EQ(s.run().gradient[p], 200 + p);
+    EXPECT_EQ(s.run().bound_gradient[p], 300 + p);
+    EXPECT_EQ(s.run().bound_state[p], static_cast<Bound_state>(p % 3));
   }
   expect_layout_holds(f);
-  EXPECT_EQ(s.inactive_start, std::vector<int>(17, l));
+  EXPECT_EQ(s.blocks().inactive_start, std::vector<int>(17, l));
 }
 
 // A change of one variable must reach every other variable p exactly as the
@@ -286,23 +253,23 @@ class SolverMbSpread : public ::testing::TestWithParam<Spread_case> {};
 TEST_P(SolverMbSpread, FollowsTheClassCoefficientsOfQ) {
   const Spread_case& c = GetParam();
   Layout_fixture f(c.sizes);
-  Probe& s = f.solver;
-  for (int v : c.out) s.shrink_out(v);
-  const int l = s.var_count;
+  Solver_MB& s = f.solver;
+  for (int v : c.out) shrink_out(s, v);
+  const int l = s.run().var_count;
   // A column over the samples with distinct entries.
   std::vector<float> col(f.set.problem.sample_count);
   for (size_t t = 0; t < col.size(); ++t) col[t] = 1.5f + 0.25f * static_cast<float>(t);
   const double delta = 0.375;
   for (int p0 = 0; p0 < l; ++p0) {
-    const reference::Variable& changed = f.variables[s.position_map[p0]];
-    for (auto ranges : {Probe::Ranges::active, Probe::Ranges::inactive, Probe::Ranges::both}) {
+    const reference::Variable& changed = f.variables[s.run().position_map[p0]];
+    for (auto ranges : {Solver_MB::Ranges::active, Solver_MB::Ranges::inactive, Solver_MB::Ranges::both}) {
       std::vector<double> target(l, 0.0);
-      s.spread(s.own_class[p0], s.other_class[p0], delta, col.data(), target.data(), ranges);
+      s.spread(s.blocks().own_class[p0], s.blocks().other_class[p0], delta, col.data(), target.data(), ranges);
       for (int p = 0; p < l; ++p) {
-        const bool active = p < s.active_count;
+        const bool active = p < s.run().active_count;
         const bool reached =
-            ranges == Probe::Ranges::both || (active == (ranges == Probe::Ranges::active));
-        const reference::Variable& other = f.variables[s.position_map[p]];
+            ranges == Solver_MB::Ranges::both || (active == (ranges == Solver_MB::Ranges::active));
+        const reference::Variable& other = f.variables[s.run().position_map[p]];
         const double expected =
             reached ? reference::class_coefficient(changed, other) * delta * col[other.sample]
                     : 0.0;

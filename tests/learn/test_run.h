@@ -40,12 +40,6 @@ class Test_run {
   Training_run run_;
 };
 
-// For a solver subclass that needs its run built before the solver part:
-// derive from this first.
-struct With_test_run {
-  Test_run test_run;
-};
-
 }  // namespace testing_support
 }  // namespace tevra
 

@@ -210,8 +210,8 @@ TEST(SeedingLayoutTest, BiasSlotChangesNothingWithoutIndexZero) {
                               w_size, bias_slot};
     out.iterations = seed_alpha(state, 10, 5, 1, 0.5, 2, [&](double c_pos, double c_neg) {
       std::free(result.bounds);
-      return solver.optimize(l, samples.data(), b.data(), signs.data(), out.alpha.data(),
-                             out.w.data(), bias_slot, c_pos, c_neg, 1e-3, &result, 1, 4);
+      return solver.optimize_linear(l, samples.data(), b.data(), signs.data(), out.alpha.data(),
+                                    out.w.data(), bias_slot, c_pos, c_neg, 1e-3, &result, 1, 4);
     });
     out.objective = result.objective;
     out.output = test_run.text();
