@@ -48,7 +48,7 @@ double kernel_value(const Node* x, const Node* y, const Parameter& param) {
     case linear:
       return dot(x, y);
     case polynomial:
-      return integer_power(param.gamma * dot(x, y) + param.coef0, param.degree);
+      return polynomial_kernel(dot(x, y), param.gamma, param.coef0, param.degree);
     case rbf: {
       // Squared distance by one merge walk, not from squared norms.
       double sum = 0;
@@ -68,10 +68,10 @@ double kernel_value(const Node* x, const Node* y, const Parameter& param) {
       }
       for (; x->index != -1; ++x) sum += x->value * x->value;
       for (; y->index != -1; ++y) sum += y->value * y->value;
-      return std::exp(-(sum * param.gamma));
+      return rbf_kernel(sum, param.gamma);
     }
     case sigmoid:
-      return std::tanh(param.gamma * dot(x, y) + param.coef0);
+      return sigmoid_kernel(dot(x, y), param.gamma, param.coef0);
     case precomputed:
       return x[static_cast<int>(y->value)].value;
     default:

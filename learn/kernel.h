@@ -37,6 +37,18 @@ inline double integer_power(double base, int degree) {
   return result;
 }
 
+// The kernel formulas, each written once: every path to a kernel value, in
+// training and in prediction, ends in one of these.
+inline double polynomial_kernel(double dot, double gamma, double coef0, int degree) {
+  return integer_power(gamma * dot + coef0, degree);
+}
+inline double rbf_kernel(double squared_distance, double gamma) {
+  return std::exp(-(squared_distance * gamma));
+}
+inline double sigmoid_kernel(double dot, double gamma, double coef0) {
+  return std::tanh(gamma * dot + coef0);
+}
+
 // The kernel matrix of one training problem, addressed by position.
 //
 // Entries one at a time go through pair_kernel, the formula bound at
@@ -114,8 +126,8 @@ class Kernel : public Q_matrix {
 
  private:
   // K(i, j) from the dot product of samples i and j, by the formula of
-  // the dot-product kernel type (rbf through the squared norms). The one
-  // place each formula is written: every path to a kernel value uses it.
+  // the dot-product kernel type (rbf through the squared norms). Every path
+  // of this class to a kernel value goes through here.
   template <int type>
   double from_dot(int i, int j, double dot) const {
     static_assert(type == linear || type == polynomial || type == rbf || type == sigmoid,
@@ -123,11 +135,11 @@ class Kernel : public Q_matrix {
     if constexpr (type == linear) {
       return dot;
     } else if constexpr (type == polynomial) {
-      return integer_power(gamma * dot + coef0, degree);
+      return polynomial_kernel(dot, gamma, coef0, degree);
     } else if constexpr (type == rbf) {
-      return std::exp(-((squared_norms[i] + squared_norms[j] - 2 * dot) * gamma));
+      return rbf_kernel(squared_norms[i] + squared_norms[j] - 2 * dot, gamma);
     } else {
-      return std::tanh(gamma * dot + coef0);
+      return sigmoid_kernel(dot, gamma, coef0);
     }
   }
 

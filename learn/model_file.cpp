@@ -91,6 +91,13 @@ void write_support_vectors(std::FILE* file, const Model& model) {
 // ---------------------------------------------------------------------------
 // Reading
 
+// Index of word in a name table ended by a null entry, or -1.
+int find_name(const char* const* names, const char* word) {
+  for (int k = 0; names[k] != nullptr; ++k)
+    if (std::strcmp(names[k], word) == 0) return k;
+  return -1;
+}
+
 // Refuses a file: prints the message and makes the caller return none.
 bool refuse(const char* message) {
   std::fputs(message, stderr);
@@ -151,17 +158,13 @@ bool read_header(std::FILE* file, Model* model) {
     if (std::fscanf(file, "%80s", word) != 1) return refuse("model file ends before SV\n");
     if (std::strcmp(word, "svm_type") == 0) {
       if (std::fscanf(file, "%80s", word) != 1) return refuse("unknown svm type.\n");
-      int k = 0;
-      while (svm_type_names[k] != nullptr && std::strcmp(svm_type_names[k], word) != 0) ++k;
-      if (svm_type_names[k] == nullptr) return refuse("unknown svm type.\n");
-      param.svm_type = k;
+      param.svm_type = find_name(svm_type_names, word);
+      if (param.svm_type < 0) return refuse("unknown svm type.\n");
       have_svm_type = true;
     } else if (std::strcmp(word, "kernel_type") == 0) {
       if (std::fscanf(file, "%80s", word) != 1) return refuse("unknown kernel function.\n");
-      int k = 0;
-      while (kernel_type_names[k] != nullptr && std::strcmp(kernel_type_names[k], word) != 0) ++k;
-      if (kernel_type_names[k] == nullptr) return refuse("unknown kernel function.\n");
-      param.kernel_type = k;
+      param.kernel_type = find_name(kernel_type_names, word);
+      if (param.kernel_type < 0) return refuse("unknown kernel function.\n");
       have_kernel_type = true;
     } else if (std::strcmp(word, "degree") == 0) {
       if (!read_int(file, &param.degree)) return refuse("malformed degree in model file\n");

@@ -8,24 +8,17 @@
 // the same numbers in memory predict. Ties go to the class earliest in label
 // order; a comparison with a value that is not a number is false.
 //
-// Deviation: a classification model without any class (trained on an empty
-// set) has no label to return and predicts 0.
+// A classification model without any class (trained on an empty set) has
+// no label to return; it predicts 0.
 #include <vector>
 
 #include "learn/kernel.h"
+#include "learn/model_layout.h"
 #include "learn/tevra.h"
 
 namespace tevra {
 
 namespace {
-
-// First support-vector position of each class.
-std::vector<int> class_starts(const Model& model) {
-  std::vector<int> start(model.nr_class);
-  start[0] = 0;
-  for (int a = 1; a < model.nr_class; ++a) start[a] = start[a - 1] + model.nr_sv[a - 1];
-  return start;
-}
 
 // Index of the largest value; the first of equal values wins.
 int first_largest(const std::vector<double>& values) {
@@ -39,14 +32,14 @@ double predict_one_against_one(const Model& model, const Node* x) {
   const int nr_class = model.nr_class;
   std::vector<double> shifted(model.total_sv);
   for (int s = 0; s < model.total_sv; ++s) shifted[s] = kernel_value(x, model.SV[s], model.param) + 1;
-  const std::vector<int> start = class_starts(model);
+  const std::vector<int> start = group_starts(model.nr_sv, nr_class);
   std::vector<int> votes(nr_class, 0);
   for (int i = 0; i < nr_class; ++i) {
     for (int j = i + 1; j < nr_class; ++j) {
       double sum = 0;
-      const double* row_j = model.coefficients[j - 1];
+      const double* row_j = model.coefficients[other_class_row(i, j)];
       for (int s = start[i]; s < start[i] + model.nr_sv[i]; ++s) sum += row_j[s] * shifted[s];
-      const double* row_i = model.coefficients[i];
+      const double* row_i = model.coefficients[other_class_row(j, i)];
       for (int s = start[j]; s < start[j] + model.nr_sv[j]; ++s) sum += row_i[s] * shifted[s];
       if (sum > 0)
         ++votes[i];
@@ -70,14 +63,16 @@ double predict_single_problem(const Model& model, const Node* x) {
     for (int r = 1; r < rows; ++r) sum += model.coefficients[r][s];
     coefficient_sum[s] = sum;
   }
-  const std::vector<int> start = class_starts(model);
+  const std::vector<int> start = group_starts(model.nr_sv, nr_class);
   std::vector<double> dec(nr_class, 0.0);
   for (int a = 0; a < nr_class; ++a) {
     for (int s = start[a]; s < start[a] + model.nr_sv[a]; ++s) {
       const double k = kernel_value(x, model.SV[s], model.param) + 1;
-      for (int b = 0; b < a; ++b) dec[b] = dec[b] - k * model.coefficients[b][s];
+      for (int b = 0; b < a; ++b)
+        dec[b] = dec[b] - k * model.coefficients[other_class_row(a, b)][s];
       dec[a] = dec[a] + k * coefficient_sum[s];
-      for (int b = a + 1; b < nr_class; ++b) dec[b] = dec[b] - k * model.coefficients[b - 1][s];
+      for (int b = a + 1; b < nr_class; ++b)
+        dec[b] = dec[b] - k * model.coefficients[other_class_row(a, b)][s];
     }
   }
   return model.label[first_largest(dec)];

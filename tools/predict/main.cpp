@@ -1,30 +1,27 @@
 // tevra-predict: predicts every line of a test set with a model file, writes
 // one prediction per line and prints the accuracy or the regression errors.
 //
-// Deviations that keep a run from ending in silent harm: a test line that a
-// precomputed model would read beyond is refused like any malformed line,
-// and a failure to write the output file ends the run with status 1 instead
-// of reporting success.
+// So that no run ends in silent harm, a test line that a precomputed model
+// would read beyond is refused like any malformed line, and a failure to
+// write the output file ends the run with status 1 instead of reporting
+// success.
 #include <cstdio>
 #include <cstdlib>
 
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
-#include "tools/predict/required_entries.h"
+#include "tools/common/regression_summary.h"
 #include "tools/common/sample_line.h"
+#include "tools/predict/required_entries.h"
 
 namespace {
 
 // Running sums over the predicted lines.
 struct Totals {
-  int total = 0;         // lines predicted
-  int correct = 0;       // predictions equal to the target
-  double error = 0;      // sum of squared differences
-  double sum_v = 0;      // predictions
-  double sum_y = 0;      // targets
-  double sum_vv = 0;     // squared predictions
-  double sum_yy = 0;     // squared targets
-  double sum_vy = 0;     // products of prediction and target
+  int total = 0;                // lines predicted
+  int correct = 0;              // predictions equal to the target
+  double error = 0;             // sum of squared differences
+  tevra::Regression_sums sums;  // for the squared correlation
 };
 
 }  // namespace
@@ -70,11 +67,7 @@ int main(int argc, char** argv) {
     std::fprintf(output, "%g\n", v);
     if (v == y) ++totals.correct;
     totals.error += (v - y) * (v - y);
-    totals.sum_v += v;
-    totals.sum_y += y;
-    totals.sum_vv += v * v;
-    totals.sum_yy += y * y;
-    totals.sum_vy += v * y;
+    totals.sums.add(v, y);
     ++totals.total;
   }
 
@@ -88,10 +81,7 @@ int main(int argc, char** argv) {
   } else if (svm_type == epsilon_svr) {
     std::printf("Mean squared error = %g (regression)\n", totals.error / n);
     std::printf("Squared correlation coefficient = %g (regression)\n",
-                ((n * totals.sum_vy - totals.sum_v * totals.sum_y) *
-                 (n * totals.sum_vy - totals.sum_v * totals.sum_y)) /
-                    ((n * totals.sum_yy - totals.sum_y * totals.sum_y) *
-                     (n * totals.sum_vv - totals.sum_v * totals.sum_v)));
+                squared_correlation(totals.sums, n));
   } else {
     std::printf("Accuracy = %g%% (%d/%d) (classification)\n", totals.correct / n * 100,
                 totals.correct, totals.total);

@@ -11,19 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "tools/common/regression_summary.h"
+
 namespace tevra {
 
 namespace {
-
-// Sums over every held-out prediction v of a target y.
-struct Regression_sums {
-  double error = 0;   // squared differences
-  double sum_v = 0;   // predictions
-  double sum_y = 0;   // targets
-  double sum_vv = 0;  // squared predictions
-  double sum_yy = 0;  // squared targets
-  double sum_vy = 0;  // products
-};
 
 void shuffle(Problem* problem) {
   const int l = problem->sample_count;
@@ -42,7 +34,8 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   shuffle(problem);
 
   int total_correct = 0;
-  Regression_sums totals;
+  double total_error = 0;  // the folds' sums of squared errors, added fold by fold
+  Regression_sums totals;  // over every held-out prediction
   std::vector<Node*> samples(l);
   std::vector<double> labels(l);
   for (int k = 0; k < fold_count; ++k) {
@@ -72,11 +65,7 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
       const double y = problem->labels[j];
       if (regression) {
         fold_error += (v - y) * (v - y);
-        totals.sum_v += v;
-        totals.sum_y += y;
-        totals.sum_vv += v * v;
-        totals.sum_yy += y * y;
-        totals.sum_vy += v * y;
+        totals.add(v, y);
       } else if (v == y) {
         ++correct;
       }
@@ -86,7 +75,7 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
     const int size = end - begin;
     if (regression) {
       std::printf("Mean squared error = %g\n", fold_error / size);
-      totals.error += fold_error;
+      total_error += fold_error;
     } else {
       std::printf("Accuracy = %g%% (%d/%d)\n", 100.0 * correct / size, correct, size);
       total_correct += correct;
@@ -94,12 +83,9 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   }
 
   if (regression) {
-    const double n = l;
-    std::printf("Cross Validation Mean squared error = %g\n", totals.error / l);
-    const double covariance = n * totals.sum_vy - totals.sum_v * totals.sum_y;
+    std::printf("Cross Validation Mean squared error = %g\n", total_error / l);
     std::printf("Cross Validation Squared correlation coefficient = %g\n",
-                (covariance * covariance) / ((n * totals.sum_vv - totals.sum_v * totals.sum_v) *
-                                             (n * totals.sum_yy - totals.sum_y * totals.sum_y)));
+                squared_correlation(totals, l));
   } else {
     std::printf("Cross Validation Accuracy = %g%%\n", 100.0 * total_correct / l);
   }
