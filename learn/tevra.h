@@ -119,7 +119,9 @@ const char* training_run_error(const Training_run* run);
 // Trains a model in a run of its own, printing through print_hook.
 Model* train_model(const Problem* problem, const Parameter* param);
 
-// Writes the model file; 0 on success, -1 on failure.
+// Writes the model file; 0 on success, -1 on failure. An existing file is
+// replaced only once the new one is complete, so a failed save leaves it as
+// it was.
 int save_model_file(const char* file_name, const Model* model);
 // Reads a model file; null on failure (after one message for bad content).
 Model* load_model_file(const char* file_name);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing tevra needs, where it is missing:
 # compilers, CMake, GoogleTest, reference BLAS/LAPACK, GNU Octave (the host
-# of the extension modules and their tests), and for the Python package
-# Debian's Python 3 with pybind11, numpy, scipy, scikit-learn, Dask,
+# of the extension modules and their tests), the locale sources from which
+# a test builds a locale whose decimal point is a comma, and for the Python
+# package Debian's Python 3 with pybind11, numpy, scipy, scikit-learn, Dask,
 # matplotlib, pytest and the tools to install it with pip.
 set -euo pipefail
 need=()
@@ -14,6 +15,8 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v octave-cli >/dev/null || need+=(octave)
 command -v mkoctfile >/dev/null || need+=(liboctave-dev)
+command -v localedef >/dev/null || need+=(libc-bin)
+[ -f /usr/share/i18n/locales/de_DE ] || need+=(locales)
 for package in python3-dev pybind11-dev python3-pybind11 python3-numpy python3-scipy \
                python3-sklearn python3-dask python3-distributed python3-matplotlib python3-pytest \
                python3-pip python3-venv python3-setuptools python3-wheel; do

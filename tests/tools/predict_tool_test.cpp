@@ -182,6 +182,17 @@ TEST_F(PredictTool, ExactRegressionHasNoErrorAndFullCorrelation) {
             "Mean squared error = 0 (regression)\nSquared correlation coefficient = 1 (regression)\n");
 }
 
+TEST_F(PredictTool, InexactRegressionSummary) {
+  // Predictions 0.5, 1.5, 4.5 of the targets 0, 2, 4: every error is 0.5,
+  // and the correlation is 12/13.
+  const Run_result result = predict("0 1:-0.5\n2 1:0.5\n4 1:3.5\n", kRegressionModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(work_path("predictions")), "0.5\n1.5\n4.5\n");
+  EXPECT_EQ(result.out,
+            "Mean squared error = 0.25 (regression)\n"
+            "Squared correlation coefficient = 0.923077 (regression)\n");
+}
+
 TEST_F(PredictTool, EmptyTestFilePrintsTheUndefinedQuotient) {
   const Run_result result = predict("", kTwoClassModel);
   EXPECT_EQ(result.status, 0);

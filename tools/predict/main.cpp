@@ -1,16 +1,20 @@
 // tevra-predict: predicts every line of a test set with a model file, writes
 // one prediction per line and prints the accuracy or the regression errors.
 //
-// So that no run ends in silent harm, a test line that a precomputed model
-// would read beyond is refused like any malformed line, and a failure to
+// So that no run ends in silent harm, an output file that is the test file
+// or the model file is refused before it is emptied; a test line that a
+// precomputed model would read beyond or at the wrong position is refused
+// like any malformed line; and a read error of the test file or a failure to
 // write the output file ends the run with status 1 instead of reporting
 // success.
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "learn/tevra.h"
 #include "tools/common/line_reader.h"
 #include "tools/common/regression_summary.h"
+#include "tools/common/same_file.h"
 #include "tools/common/sample_line.h"
 #include "tools/predict/required_entries.h"
 
@@ -26,11 +30,18 @@ struct Totals {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   using namespace tevra;
   if (argc != 4) {
     std::fprintf(stderr, "usage: tevra-predict test_file model_file output_file\n");
     return 1;
+  }
+  for (int k = 1; k <= 2; ++k) {
+    if (is_same_file(argv[3], argv[k])) {
+      std::fprintf(stderr, "Error: output file %s is the same file as %s file %s\n", argv[3],
+                   k == 1 ? "test" : "model", argv[k]);
+      return 1;
+    }
   }
   std::FILE* input = std::fopen(argv[1], "r");
   if (input == nullptr) {
@@ -59,7 +70,7 @@ int main(int argc, char** argv) {
     double y;
     int entry_count;
     if (!parse_sample_line(line, line_length, &sample, &y, &entry_count) ||
-        entry_count < required_entries) {
+        !row_fits_model(*model, required_entries, sample.nodes, entry_count)) {
       std::fflush(output);
       report_input_error(line_number);
     }
@@ -70,9 +81,14 @@ int main(int argc, char** argv) {
     totals.sums.add(v, y);
     ++totals.total;
   }
+  if (std::ferror(input)) {
+    std::fflush(output);
+    report_read_error(argv[1]);
+  }
 
   // Every prediction must be in the file before the run can report success.
-  const bool write_failed = std::fflush(output) != 0 || std::ferror(output) != 0;
+  bool write_failed = std::fflush(output) != 0 || std::ferror(output) != 0;
+  if (std::fclose(output) != 0) write_failed = true;
   if (write_failed) std::fprintf(stderr, "can't write output file %s\n", argv[3]);
 
   const double n = totals.total;
@@ -90,6 +106,7 @@ int main(int argc, char** argv) {
   destroy_model(&model);
   release_sample_buffer(&sample);
   std::fclose(input);
-  std::fclose(output);
   return write_failed ? 1 : 0;
+} catch (const std::bad_alloc&) {
+  tevra::report_out_of_memory();
 }

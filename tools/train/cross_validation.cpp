@@ -26,7 +26,23 @@ void shuffle(Problem* problem) {
   }
 }
 
+// Position of the first sample of fold k, in 64 bits: k * l overflows an
+// int for large sets and many folds.
+int fold_start(int k, int l, int fold_count) {
+  return static_cast<int>(static_cast<long long>(k) * l / fold_count);
+}
+
 }  // namespace
+
+bool every_fold_trains(int sample_count, int fold_count) {
+  // A fold that holds every sample leaves nothing to train its model on.
+  for (int k = 0; k < fold_count; ++k) {
+    if (fold_start(k + 1, sample_count, fold_count) - fold_start(k, sample_count, fold_count) ==
+        sample_count)
+      return false;
+  }
+  return true;
+}
 
 bool cross_validate(Training_run* run, Problem* problem, const Parameter& param, int fold_count) {
   const int l = problem->sample_count;
@@ -39,9 +55,8 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   std::vector<Node*> samples(l);
   std::vector<double> labels(l);
   for (int k = 0; k < fold_count; ++k) {
-    // In 64 bits: k * l overflows an int for large sets and many folds.
-    const int begin = static_cast<int>(static_cast<long long>(k) * l / fold_count);
-    const int end = static_cast<int>(static_cast<long long>(k + 1) * l / fold_count);
+    const int begin = fold_start(k, l, fold_count);
+    const int end = fold_start(k + 1, l, fold_count);
 
     Problem training;
     training.sample_count = l - (end - begin);

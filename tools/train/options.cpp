@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/common/line_reader.h"
+
 namespace tevra {
 
 namespace {
@@ -71,9 +73,12 @@ void store_file_name(char* buffer, const char* what, const char* name,
 
 void append_weight(Parameter* param, int label, double weight) {
   const int count = param->weight_count + 1;
-  param->weight_labels =
-      static_cast<int*>(std::realloc(param->weight_labels, sizeof(int) * count));
-  param->weights = static_cast<double*>(std::realloc(param->weights, sizeof(double) * count));
+  int* labels = static_cast<int*>(std::realloc(param->weight_labels, sizeof(int) * count));
+  if (labels == nullptr) report_out_of_memory();
+  param->weight_labels = labels;
+  double* weights = static_cast<double*>(std::realloc(param->weights, sizeof(double) * count));
+  if (weights == nullptr) report_out_of_memory();
+  param->weights = weights;
   param->weight_labels[count - 1] = label;
   param->weights[count - 1] = weight;
   param->weight_count = count;
