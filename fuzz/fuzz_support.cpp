@@ -1,7 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
 #include <sanitizer/allocator_interface.h>
-#include <sanitizer/lsan_interface.h>
 #include <unistd.h>
 
 #include <csetjmp>
@@ -23,9 +22,9 @@ std::jmp_buf exit_jump;         // where an exit() of the body returns to
 int exit_status = 0;
 std::vector<std::FILE*> open_files;  // opened by the body and still open
 
-// Blocks the body allocated and has not freed. After an exit() they are
-// what the ending process would still hold (locals of the code that
-// exited), not leaks; after a normal return nothing is ignored.
+// Blocks the body allocated and has not freed. After an exit() the set goes
+// on tracking frees until release_exit_leftovers, so that what the caller
+// releases itself is not freed twice.
 std::unordered_set<const volatile void*>* live_blocks = nullptr;
 bool tracking = false;
 
@@ -105,11 +104,8 @@ int run_catching_exit(void (*body)(void*), void* context) {
   } else {
     status = exit_status;
   }
-  tracking = false;
   exit_armed = false;
-  if (status != -1) {
-    for (const volatile void* block : *live_blocks) __lsan_ignore_object(const_cast<const void*>(block));
-  }
+  if (status == -1) tracking = false;
   // The process would have ended: what it left open is not a leak of the
   // code under test, but would pile up here.
   while (!open_files.empty()) {
@@ -118,6 +114,13 @@ int run_catching_exit(void (*body)(void*), void* context) {
     __real_fclose(file);
   }
   return status;
+}
+
+void release_exit_leftovers() {
+  if (!tracking) return;
+  tracking = false;
+  for (const volatile void* block : *live_blocks) std::free(const_cast<void*>(block));
+  live_blocks->clear();
 }
 
 }  // namespace tevra_fuzz

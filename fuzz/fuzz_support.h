@@ -20,9 +20,20 @@ void write_file(const std::string& path, const std::uint8_t* data, std::size_t s
 // that use this are linked with --wrap=exit and --wrap=fopen), closing the
 // files the body left open, and the status is returned. Returns -1 when the
 // body returned normally. The body must hold nothing on its stack that needs
-// a destructor, since an exit skips it; what it allocated must be reachable
-// by the caller through context so that the caller can release it.
+// a destructor, since an exit skips it.
+//
+// After an exit, the caller releases what context holds (and the line
+// buffer), allocating nothing meanwhile, then calls release_exit_leftovers.
 int run_catching_exit(void (*body)(void*), void* context);
+
+// Frees every block that the body of the last run_catching_exit allocated
+// and that is still held after an exit and the caller's release: what the
+// code that exited held in its locals, which the ending process would have
+// dropped. Without this, each refused input would keep a little memory and a
+// long fuzzing run would run out of it. Does nothing after a normal return.
+// The blocks are released with free: code that may exit holds nothing
+// allocated by new at that point.
+void release_exit_leftovers();
 
 }  // namespace tevra_fuzz
 

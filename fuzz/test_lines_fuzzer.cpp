@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double y;
     int entries;
     if (!tevra::parse_sample_line(line, tevra::line_length, &sample, &y, &entries) ||
-        entries < required)
+        !tevra::row_fits_model(model, required, sample.nodes, entries))
       break;
     const double v = tevra::predict_value(&model, sample.nodes);
     std::snprintf(out, sizeof out, "%g\n", v);

@@ -15,6 +15,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "learn/tevra.h"
+#include "tools/common/line_reader.h"
 #include "tools/train/training_reader.h"
 #if TEVRA_FUZZ_CROSS_VALIDATION
 #include "tools/train/cross_validation.h"
@@ -50,6 +51,8 @@ void train_and_predict(Context& context) {
   if (tevra::check_parameters(&problem, &param) == nullptr) {
 #if TEVRA_FUZZ_CROSS_VALIDATION
     if (context.fold_count > 0) {
+      // The tool refuses splits that leave a fold nothing to train on.
+      if (!tevra::every_fold_trains(problem.sample_count, context.fold_count)) return;
       tevra::Training_run* run = tevra::create_training_run(nullptr, nullptr);
       tevra::cross_validate(run, &context.problem, param, context.fold_count);
       tevra::destroy_training_run(&run);
@@ -127,5 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::free(context.problem.labels);
   std::free(context.problem.samples);
   std::free(context.node_store);
+  tevra::release_line_buffer();
+  tevra_fuzz::release_exit_leftovers();
   return 0;
 }

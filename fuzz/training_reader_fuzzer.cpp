@@ -7,6 +7,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "learn/tevra.h"
+#include "tools/common/line_reader.h"
 #include "tools/train/training_reader.h"
 
 namespace {
@@ -51,5 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::free(c.problem.labels);
   std::free(c.problem.samples);
   std::free(c.node_store);
+  tevra::release_line_buffer();
+  tevra_fuzz::release_exit_leftovers();
   return 0;
 }

@@ -22,9 +22,9 @@ namespace tevra {
 // The budget is max(bytes / 4 - 8 * count, count * min_columns) floats,
 // computed and kept in 64 bits, so that min_columns complete columns always
 // fit (the solvers hold that many at once) whatever count and min_columns
-// are; a min_columns below 1 still keeps one complete column. The 64-bit
-// budget is a departure from a 32-bit float count, which could not hold that
-// floor for large problems; storage that cannot be had raises std::bad_alloc.
+// are; a min_columns below 1 still keeps one complete column. A 32-bit float
+// count could not hold that floor for large problems. Storage that cannot
+// be had raises std::bad_alloc.
 class Column_cache {
  public:
   // count columns of count rows; the budget is derived from bytes and keeps

@@ -1,14 +1,26 @@
 // The model file: a text header of keyword lines, the line "SV", then one
 // line per support vector (its coefficients, then its entries).
 //
-// The writer emits exactly what the reader accepts. The reader goes beyond a
-// reader of well-formed files only: it refuses every file it cannot turn into
-// a consistent model (a header cut short, a missing or malformed number,
-// arrays sized before nr_class is known, counts that disagree with the
-// support-vector section, malformed entries, a precomputed support vector
-// without a usable serial number), always with one message on standard
-// error, and it never writes beyond the node block it sized. Fields of the
-// loaded model's param that the file does not carry are zero.
+// The writer emits exactly what the reader accepts, and replaces a file only
+// once the new one is complete: it writes a temporary file beside the target,
+// syncs it and renames it over the target, so that a failed or interrupted
+// save leaves the old model as it was.
+//
+// The reader goes beyond a reader of well-formed files only: it refuses
+// every file it cannot turn into a consistent model (a header cut short, a
+// missing or malformed number, a token holding a NUL byte, arrays sized
+// before nr_class is known, counts that disagree with the support-vector
+// section, malformed entries, a last support-vector line without its
+// newline, a precomputed support vector without a usable serial number),
+// always with one message on standard error unless the stream itself failed,
+// and it never writes beyond the node block it sized. Tokens may be of any
+// length, and blank lines between support-vector lines are skipped. Fields
+// of the loaded model's param that the file does not carry are zero.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -16,6 +28,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "learn/tevra.h"
@@ -88,35 +102,118 @@ void write_support_vectors(std::FILE* file, const Model& model) {
   }
 }
 
+// Writes the whole model to the stream; false when the stream reports an
+// error.
+bool write_model(std::FILE* file, const Model& model) {
+  {
+    Locale_guard guard;
+    write_header(file, model);
+    write_support_vectors(file, model);
+  }
+  return std::fflush(file) == 0 && std::ferror(file) == 0;
+}
+
+// A device or a pipe cannot be replaced, only written.
+int save_in_place(const char* file_name, const Model& model) {
+  std::FILE* file = std::fopen(file_name, "w");
+  if (file == nullptr) return -1;
+  const bool written = write_model(file, model);
+  const bool closed = std::fclose(file) == 0;
+  return written && closed ? 0 : -1;
+}
+
+// Creates a new file in directory ("" or ending in '/') under a name no
+// other file has, with the mode the umask leaves of 0666 as fopen would
+// give it. Returns its descriptor and sets *path, or returns -1.
+int create_temporary(const std::string& directory, std::string* path) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = directory + ".tevra-" + std::to_string(getpid()) + "-" + std::to_string(counter++) +
+            ".tmp";
+    const int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Makes a rename in directory durable. A failure here changes nothing that
+// the caller could act on: the new file is in place already.
+void sync_directory(const std::string& directory) {
+  const int fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
 // ---------------------------------------------------------------------------
 // Reading
 
-// Refuses a file: prints the message and makes the caller return none.
-bool refuse(const char* message) {
-  std::fputs(message, stderr);
+// Allocation of the loaded model's arrays; running out of memory unwinds to
+// load_model_file, which refuses the file.
+template <typename T>
+T* allocate(long long count, bool zeroed = false) {
+  const std::size_t n = static_cast<std::size_t>(count > 0 ? count : 1);
+  void* block = zeroed ? std::calloc(n, sizeof(T)) : std::malloc(n * sizeof(T));
+  if (block == nullptr) throw std::bad_alloc();
+  return static_cast<T*>(block);
+}
+
+// Refuses a file: prints the message and makes the caller return none. A
+// stream that failed to read says nothing about the content, so the message
+// is left out then (load_model_file returns none all the same).
+bool refuse(std::FILE* file, const char* message) {
+  if (!std::ferror(file)) std::fputs(message, stderr);
   return false;
 }
 
-// Reads one integer token that must be consumed whole and fit an int.
+bool refuse_support_vector(std::FILE* file, const char* format, int i) {
+  if (!std::ferror(file)) std::fprintf(stderr, format, i);
+  return false;
+}
+
+bool is_space(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool is_line_blank(int c) { return c != '\n' && is_space(c); }
+
+// Reads the next white-space delimited token, of any length, leaving the
+// character that ended it in the stream. False when the file ends first.
+bool read_token(std::FILE* file, std::string* token) {
+  int c;
+  do c = std::getc(file);
+  while (is_space(c));
+  token->clear();
+  while (c != EOF && !is_space(c)) {
+    token->push_back(static_cast<char>(c));
+    c = std::getc(file);
+  }
+  if (c != EOF) std::ungetc(c, file);
+  return !token->empty();
+}
+
+// A token counts only when its conversion ends exactly at its end: a NUL
+// byte inside it, or any other left-over character, refuses it.
+bool whole_token(const std::string& token, const char* end) {
+  return end != token.c_str() && end == token.c_str() + token.size();
+}
+
+// One integer token that fits an int.
 bool read_int(std::FILE* file, int* out) {
-  char token[81];
-  if (std::fscanf(file, "%80s", token) != 1) return false;
+  std::string token;
+  if (!read_token(file, &token)) return false;
   char* end;
   errno = 0;
-  const long value = std::strtol(token, &end, 10);
-  if (end == token || *end != '\0' || errno == ERANGE || value < INT_MIN || value > INT_MAX)
-    return false;
+  const long value = std::strtol(token.c_str(), &end, 10);
+  if (!whole_token(token, end) || errno == ERANGE || value < INT_MIN || value > INT_MAX) return false;
   *out = static_cast<int>(value);
   return true;
 }
 
-// Reads one finite real token that must be consumed whole.
+// One finite real token.
 bool read_double(std::FILE* file, double* out) {
-  char token[81];
-  if (std::fscanf(file, "%80s", token) != 1) return false;
+  std::string token;
+  if (!read_token(file, &token)) return false;
   char* end;
-  const double value = std::strtod(token, &end);
-  if (end == token || *end != '\0' || !std::isfinite(value)) return false;
+  const double value = std::strtod(token.c_str(), &end);
+  if (!whole_token(token, end) || !std::isfinite(value)) return false;
   *out = value;
   return true;
 }
@@ -131,10 +228,19 @@ bool read_int_array(std::FILE* file, int count, int** out) {
     if (!read_int(file, &value)) return false;
     values.push_back(value);
   }
+  int* array = allocate<int>(count);
+  for (int k = 0; k < count; ++k) array[k] = values[k];
   std::free(*out);  // a repeated key replaces the earlier array
-  *out = static_cast<int*>(std::malloc(sizeof(int) * (count > 0 ? count : 1)));
-  for (int k = 0; k < count; ++k) (*out)[k] = values[k];
+  *out = array;
   return true;
+}
+
+// Position of name in a table ended by a null entry, or -1. The whole token
+// is compared, so one holding a NUL byte matches no name.
+int find_name(const char* const* names, const std::string& name) {
+  for (int k = 0; names[k] != nullptr; ++k)
+    if (name == names[k]) return k;
+  return -1;
 }
 
 // Reads the header up to and including the keyword "SV". Returns false after
@@ -146,74 +252,70 @@ bool read_header(std::FILE* file, Model* model) {
   // nr_class at the time label and nr_sv were read: a later nr_class line
   // must not leave them shorter than the model claims.
   int label_count = -1, nr_sv_count = -1;
-  char word[81];
+  std::string word;
   for (;;) {
-    if (std::fscanf(file, "%80s", word) != 1) return refuse("model file ends before SV\n");
-    if (std::strcmp(word, "svm_type") == 0) {
-      if (std::fscanf(file, "%80s", word) != 1) return refuse("unknown svm type.\n");
-      int k = 0;
-      while (svm_type_names[k] != nullptr && std::strcmp(svm_type_names[k], word) != 0) ++k;
-      if (svm_type_names[k] == nullptr) return refuse("unknown svm type.\n");
+    if (!read_token(file, &word)) return refuse(file, "model file ends before SV\n");
+    if (word == "svm_type") {
+      const int k = read_token(file, &word) ? find_name(svm_type_names, word) : -1;
+      if (k < 0) return refuse(file, "unknown svm type.\n");
       param.svm_type = k;
       have_svm_type = true;
-    } else if (std::strcmp(word, "kernel_type") == 0) {
-      if (std::fscanf(file, "%80s", word) != 1) return refuse("unknown kernel function.\n");
-      int k = 0;
-      while (kernel_type_names[k] != nullptr && std::strcmp(kernel_type_names[k], word) != 0) ++k;
-      if (kernel_type_names[k] == nullptr) return refuse("unknown kernel function.\n");
+    } else if (word == "kernel_type") {
+      const int k = read_token(file, &word) ? find_name(kernel_type_names, word) : -1;
+      if (k < 0) return refuse(file, "unknown kernel function.\n");
       param.kernel_type = k;
       have_kernel_type = true;
-    } else if (std::strcmp(word, "degree") == 0) {
-      if (!read_int(file, &param.degree)) return refuse("malformed degree in model file\n");
-    } else if (std::strcmp(word, "gamma") == 0) {
-      if (!read_double(file, &param.gamma)) return refuse("malformed gamma in model file\n");
-    } else if (std::strcmp(word, "coef0") == 0) {
-      if (!read_double(file, &param.coef0)) return refuse("malformed coef0 in model file\n");
-    } else if (std::strcmp(word, "nr_class") == 0) {
+    } else if (word == "degree") {
+      if (!read_int(file, &param.degree)) return refuse(file, "malformed degree in model file\n");
+    } else if (word == "gamma") {
+      if (!read_double(file, &param.gamma)) return refuse(file, "malformed gamma in model file\n");
+    } else if (word == "coef0") {
+      if (!read_double(file, &param.coef0)) return refuse(file, "malformed coef0 in model file\n");
+    } else if (word == "nr_class") {
       if (!read_int(file, &model->nr_class) || model->nr_class < 1)
-        return refuse("malformed nr_class in model file\n");
+        return refuse(file, "malformed nr_class in model file\n");
       have_nr_class = true;
-    } else if (std::strcmp(word, "total_sv") == 0) {
+    } else if (word == "total_sv") {
       if (!read_int(file, &model->total_sv) || model->total_sv < 0)
-        return refuse("malformed total_sv in model file\n");
+        return refuse(file, "malformed total_sv in model file\n");
       have_total_sv = true;
-    } else if (std::strcmp(word, "label") == 0) {
-      if (!have_nr_class) return refuse("label before nr_class in model file\n");
+    } else if (word == "label") {
+      if (!have_nr_class) return refuse(file, "label before nr_class in model file\n");
       if (!read_int_array(file, model->nr_class, &model->label))
-        return refuse("malformed label in model file\n");
+        return refuse(file, "malformed label in model file\n");
       label_count = model->nr_class;
-    } else if (std::strcmp(word, "nr_sv") == 0) {
-      if (!have_nr_class) return refuse("nr_sv before nr_class in model file\n");
+    } else if (word == "nr_sv") {
+      if (!have_nr_class) return refuse(file, "nr_sv before nr_class in model file\n");
       if (!read_int_array(file, model->nr_class, &model->nr_sv))
-        return refuse("malformed nr_sv in model file\n");
+        return refuse(file, "malformed nr_sv in model file\n");
       nr_sv_count = model->nr_class;
-    } else if (std::strcmp(word, "SV") == 0) {
+    } else if (word == "SV") {
       break;
     } else {
-      return refuse("unknown text in model file\n");
+      return refuse(file, "unknown text in model file\n");
     }
   }
 
-  if (!have_svm_type) return refuse("svm_type missing in model file\n");
-  if (!have_kernel_type) return refuse("kernel_type missing in model file\n");
-  if (!have_nr_class) return refuse("nr_class missing in model file\n");
-  if (!have_total_sv) return refuse("total_sv missing in model file\n");
+  if (!have_svm_type) return refuse(file, "svm_type missing in model file\n");
+  if (!have_kernel_type) return refuse(file, "kernel_type missing in model file\n");
+  if (!have_nr_class) return refuse(file, "nr_class missing in model file\n");
+  if (!have_total_sv) return refuse(file, "total_sv missing in model file\n");
   if (model->label != nullptr && label_count != model->nr_class)
-    return refuse("label does not match nr_class in model file\n");
+    return refuse(file, "label does not match nr_class in model file\n");
   if (model->nr_sv != nullptr && nr_sv_count != model->nr_class)
-    return refuse("nr_sv does not match nr_class in model file\n");
+    return refuse(file, "nr_sv does not match nr_class in model file\n");
   if (is_classification(param.svm_type)) {
     // Prediction walks the support vectors class by class with these.
-    if (model->label == nullptr) return refuse("label missing in model file\n");
-    if (model->nr_sv == nullptr) return refuse("nr_sv missing in model file\n");
+    if (model->label == nullptr) return refuse(file, "label missing in model file\n");
+    if (model->nr_sv == nullptr) return refuse(file, "nr_sv missing in model file\n");
     long long sum = 0;
     for (int k = 0; k < model->nr_class; ++k) {
-      if (model->nr_sv[k] < 0) return refuse("malformed nr_sv in model file\n");
+      if (model->nr_sv[k] < 0) return refuse(file, "malformed nr_sv in model file\n");
       sum += model->nr_sv[k];
     }
-    if (sum != model->total_sv) return refuse("nr_sv does not add up to total_sv in model file\n");
+    if (sum != model->total_sv) return refuse(file, "nr_sv does not add up to total_sv in model file\n");
   } else if (model->nr_class != 2) {
-    return refuse("malformed nr_class in model file\n");
+    return refuse(file, "malformed nr_class in model file\n");
   }
   return true;
 }
@@ -238,9 +340,8 @@ Section_size measure_section(std::FILE* file) {
     } else {
       line_open = true;
     }
-    const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-    if (!blank && !in_token) ++size.tokens;
-    in_token = !blank;
+    if (!is_space(c) && !in_token) ++size.tokens;
+    in_token = !is_space(c);
   }
   if (line_open) {  // the last line has no newline: it still needs a terminator
     ++size.nodes;
@@ -249,27 +350,30 @@ Section_size measure_section(std::FILE* file) {
   return size;
 }
 
-bool is_line_blank(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-// Reads the next word of the current line into token (at most size - 1
-// characters). Returns the character that ended it (pushed back), or the
-// newline/EOF met before any word, with an empty token.
-int read_word(std::FILE* file, char* token, int size) {
+// Reads the next word of the current line into token. Returns 0, or the
+// newline or EOF met before any word (left in the stream), with an empty
+// token.
+int read_word(std::FILE* file, std::string* token) {
   int c;
   do c = std::getc(file);
   while (is_line_blank(c));
-  int n = 0;
-  while (c != EOF && c != '\n' && !is_line_blank(c)) {
-    if (n == size - 1) {  // longer than any number the writer produces
-      token[0] = '\0';
-      return -2;
-    }
-    token[n++] = static_cast<char>(c);
+  token->clear();
+  while (c != EOF && !is_space(c)) {
+    token->push_back(static_cast<char>(c));
     c = std::getc(file);
   }
-  token[n] = '\0';
   if (c != EOF) std::ungetc(c, file);
-  return n > 0 ? 0 : c;
+  return !token->empty() ? 0 : c;
+}
+
+// Skips white space, blank lines included; false when the file ends first.
+bool skip_space(std::FILE* file) {
+  int c;
+  do c = std::getc(file);
+  while (is_space(c));
+  if (c == EOF) return false;
+  std::ungetc(c, file);
+  return true;
 }
 
 // Skips the rest of the line holding the keyword "SV".
@@ -285,22 +389,23 @@ bool read_support_vectors(std::FILE* file, Model* model) {
   skip_rest_of_line(file);
   const long start = std::ftell(file);
   const Section_size size = measure_section(file);
-  if (start < 0 || std::fseek(file, start, SEEK_SET) != 0)
-    return refuse("can't read support vectors of model file\n");
+  if (start < 0 || std::ferror(file) || std::fseek(file, start, SEEK_SET) != 0)
+    return refuse(file, "can't read support vectors of model file\n");
 
   const int total_sv = model->total_sv;
   const int rows = coefficient_row_count(model->param.svm_type, model->nr_class);
   if (total_sv > size.lines)
-    return refuse("model file has fewer support vectors than total_sv\n");
+    return refuse(file, "model file has fewer support vectors than total_sv\n");
   if (static_cast<long long>(rows) * total_sv > size.tokens)
-    return refuse("model file has fewer coefficients than its support vectors need\n");
+    return refuse(file, "model file has fewer coefficients than its support vectors need\n");
 
-  model->coefficients = static_cast<double**>(std::malloc(sizeof(double*) * (rows > 0 ? rows : 1)));
-  for (int r = 0; r < rows; ++r)
-    model->coefficients[r] = static_cast<double*>(std::malloc(sizeof(double) * (total_sv > 0 ? total_sv : 1)));
-  model->SV = static_cast<Node**>(std::malloc(sizeof(Node*) * (total_sv > 0 ? total_sv : 1)));
+  // Rows stay null until allocated, so that a failure part-way releases
+  // exactly what exists.
+  model->coefficients = allocate<double*>(rows, true);
+  for (int r = 0; r < rows; ++r) model->coefficients[r] = allocate<double>(total_sv);
+  model->SV = allocate<Node*>(total_sv);
   const long long node_count = size.nodes > 0 ? size.nodes : 1;
-  Node* block = static_cast<Node*>(std::malloc(sizeof(Node) * node_count));
+  Node* block = allocate<Node>(node_count);
   // Until the first SV pointer is set, the block belongs to this routine.
   if (total_sv > 0) {
     model->SV[0] = block;
@@ -310,57 +415,55 @@ bool read_support_vectors(std::FILE* file, Model* model) {
   model->owns_sv_nodes = 1;
 
   const bool precomputed_kernel = model->param.kernel_type == precomputed;
-  char token[128];
+  std::string token;
   long long next = 0;
   for (int i = 0; i < total_sv; ++i) {
     model->SV[i] = block + next;
+    // A blank line between two support vectors is white space before the
+    // first coefficient.
+    if (rows > 0 && !skip_space(file))
+      return refuse(file, "model file has fewer support vectors than total_sv\n");
     for (int r = 0; r < rows; ++r) {
-      const int ended = read_word(file, token, sizeof token);
-      if (ended == EOF && r == 0 && i > 0) {
-        // Fewer lines than total_sv (a final blank is not a support vector).
-        return refuse("model file has fewer support vectors than total_sv\n");
-      }
-      char* end;
-      const double value = std::strtod(token, &end);
-      if (ended != 0 || end == token || *end != '\0' || !std::isfinite(value)) {
-        std::fprintf(stderr, "malformed support vector %d in model file\n", i + 1);
-        return false;
-      }
+      const int ended = read_word(file, &token);
+      char* end = nullptr;
+      const double value = ended == 0 ? std::strtod(token.c_str(), &end) : 0;
+      if (ended != 0 || !whole_token(token, end) || !std::isfinite(value))
+        return refuse_support_vector(file, "malformed support vector %d in model file\n", i + 1);
       model->coefficients[r][i] = value;
     }
     int last_index = -1;
     for (;;) {
-      const int ended = read_word(file, token, sizeof token);
-      if (ended == '\n' || ended == EOF) {
+      const int ended = read_word(file, &token);
+      if (ended == '\n') {
         std::getc(file);  // the newline itself
         break;
       }
-      char* colon = ended == 0 ? std::strchr(token, ':') : nullptr;
-      bool ok = colon != nullptr && next < node_count - 1;
+      // The writer ends every line with a newline: without it the file was
+      // cut short, possibly inside this very support vector.
+      if (ended == EOF)
+        return refuse_support_vector(file, "model file is cut short in support vector %d\n", i + 1);
+      const std::size_t colon = token.find(':');
+      bool ok = colon != std::string::npos && next < node_count - 1;
       long index = 0;
       double value = 0;
       if (ok) {
         char* end;
         errno = 0;
-        index = std::strtol(token, &end, 10);
-        ok = end != token && end == colon && errno != ERANGE && index > last_index &&
-             index <= INT_MAX;
-        value = std::strtod(colon + 1, &end);
-        ok = ok && end != colon + 1 && *end == '\0' && std::isfinite(value);
+        index = std::strtol(token.c_str(), &end, 10);
+        ok = end != token.c_str() && end == token.c_str() + colon && errno != ERANGE &&
+             index > last_index && index <= INT_MAX;
+        const char* value_text = token.c_str() + colon + 1;
+        value = std::strtod(value_text, &end);
+        ok = ok && end != value_text && end == token.c_str() + token.size() && std::isfinite(value);
       }
-      if (!ok) {
-        std::fprintf(stderr, "malformed support vector %d in model file\n", i + 1);
-        return false;
-      }
+      if (!ok) return refuse_support_vector(file, "malformed support vector %d in model file\n", i + 1);
       block[next].index = static_cast<int>(index);
       block[next].value = value;
       ++next;
       last_index = static_cast<int>(index);
     }
-    if (next >= node_count) {
-      std::fprintf(stderr, "malformed support vector %d in model file\n", i + 1);
-      return false;
-    }
+    if (next >= node_count)
+      return refuse_support_vector(file, "malformed support vector %d in model file\n", i + 1);
     block[next].index = -1;
     block[next].value = 0;
     ++next;
@@ -368,56 +471,83 @@ bool read_support_vectors(std::FILE* file, Model* model) {
       // Prediction looks up the test sample at the position this serial
       // number names: it must be a usable position.
       const Node* sv = model->SV[i];
-      if (sv->index != 0 || !(sv->value >= 1) || !(sv->value < INT_MAX)) {
-        std::fprintf(stderr, "support vector %d of precomputed model file lacks 0:serial_number\n",
-                     i + 1);
-        return false;
-      }
+      if (sv->index != 0 || !(sv->value >= 1) || !(sv->value < INT_MAX))
+        return refuse_support_vector(
+            file, "support vector %d of precomputed model file lacks 0:serial_number\n", i + 1);
     }
   }
   // Nothing but white space may follow: more lines mean total_sv is wrong.
-  int c;
-  while ((c = std::getc(file)) != EOF) {
-    if (!is_line_blank(c) && c != '\n')
-      return refuse("model file has more support vectors than total_sv\n");
-  }
+  if (skip_space(file)) return refuse(file, "model file has more support vectors than total_sv\n");
   return true;
 }
 
 }  // namespace
 
 int save_model_file(const char* file_name, const Model* model) {
-  std::FILE* file = std::fopen(file_name, "w");
-  if (file == nullptr) return -1;
-  {
-    Locale_guard guard;
-    write_header(file, *model);
-    write_support_vectors(file, *model);
+  struct stat link, target;
+  const bool is_link = lstat(file_name, &link) == 0 && S_ISLNK(link.st_mode);
+  const bool exists = stat(file_name, &target) == 0;
+  // A device or a pipe is written as it is, and so is a link to nowhere,
+  // which names no old model to keep.
+  if ((exists && !S_ISREG(target.st_mode)) || (is_link && !exists)) return save_in_place(file_name, *model);
+  // A model the user may not write stays, as it would with a plain write.
+  if (exists && access(file_name, W_OK) != 0) return -1;
+
+  // Through a link, the file it names is replaced, not the link.
+  std::string path = file_name;
+  if (is_link) {
+    char* real = realpath(file_name, nullptr);
+    if (real == nullptr) return -1;
+    path = real;
+    std::free(real);
   }
-  const bool write_failed = std::ferror(file) != 0;
-  const bool close_failed = std::fclose(file) != 0;
-  return write_failed || close_failed ? -1 : 0;
+  const std::string directory = path.substr(0, path.rfind('/') + 1);
+  std::string temporary;
+  const int fd = create_temporary(directory, &temporary);
+  if (fd < 0) return -1;
+  // The new file keeps the permissions of the one it replaces.
+  std::FILE* file = !exists || fchmod(fd, target.st_mode & 0777) == 0 ? fdopen(fd, "w") : nullptr;
+  if (file == nullptr) {
+    close(fd);
+    unlink(temporary.c_str());
+    return -1;
+  }
+  bool ok = write_model(file, *model) && fsync(fileno(file)) == 0;
+  ok = std::fclose(file) == 0 && ok;
+  ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    unlink(temporary.c_str());
+    return -1;
+  }
+  sync_directory(directory);
+  return 0;
 }
 
 Model* load_model_file(const char* file_name) {
   std::FILE* file = std::fopen(file_name, "rb");
   if (file == nullptr) return nullptr;
   Model* model = static_cast<Model*>(std::calloc(1, sizeof(Model)));
-  bool ok;
-  {
-    Locale_guard guard;
-    ok = read_header(file, model) && read_support_vectors(file, model);
+  bool ok = model != nullptr;
+  if (ok) {
+    try {
+      Locale_guard guard;
+      ok = read_header(file, model) && read_support_vectors(file, model);
+    } catch (const std::bad_alloc&) {
+      std::fputs("not enough memory to read model file\n", stderr);
+      ok = false;
+    }
+  } else {
+    std::fputs("not enough memory to read model file\n", stderr);
   }
   const bool read_failed = std::ferror(file) != 0;
   const bool close_failed = std::fclose(file) != 0;
   if (ok && (read_failed || close_failed)) ok = false;
   if (!ok) {
-    // Coefficient rows are sized by nr_class, which may still change while
-    // the header is read; they exist only once the header was accepted.
-    release_model_contents(model);
+    if (model != nullptr) release_model_contents(model);
     std::free(model);
     return nullptr;
   }
+  index_support_vectors(model);
   return model;
 }
 

@@ -26,13 +26,12 @@ namespace tevra {
 // Implements the decomposition method of Crammer and Singer: each step
 // takes the sample whose variables violate their optimality conditions most
 // and solves its k-variable sub-problem exactly (sort, then a fixed-point
-// walk). It departs from the paper's method in four ways: the formulations
-// have no bias; spoc_l2 adds the squared-loss diagonal with no upper bound;
-// samples whose non-label variables sit at their bound with a gradient
-// margin are shrunk away for a while, with their gradient rebuilt before the
-// end; and a run also stops when the sample chosen right after a shrinking
-// step is the one just updated, which guards against endless rounding-level
-// updates.
+// walk). The formulations have no bias, and spoc_l2 adds the squared-loss
+// diagonal with no upper bound. Samples whose non-label variables sit at
+// their bound with a gradient margin are shrunk away for a while, with their
+// gradient rebuilt before the end. A run also stops when the sample chosen
+// right after a shrinking step is the one just updated, which guards
+// against endless rounding-level updates.
 //
 // Everything a solve holds is one Run, created by initialize and released
 // by finish. The single steps are public, and the run can be read (and, for
@@ -152,13 +151,6 @@ class Solver_CS {
   // shifts and the gradient of the active samples. The same pass makes the
   // next selection (next_sample, next_violation) while the gradient is hot.
   void update_sample(int i);
-
-  // Closed-form minimiser of the one-sample sub-problem
-  //   1/2 A |a|^2 + 1/2 d_y a_y^2 + B'a,  sum(a) = 0,  a_m <= 0 (m != y),
-  //   a_y <= U_y,
-  // for A > 0, with d and U of the run's classes; writes the k values to
-  // result.
-  void solve_sample(double A, const double* B, double cost, int y, double* result);
 
   // Removes samples from the active set; once per run brings some back.
   void shrink();

@@ -9,10 +9,10 @@
 // classes. Samples with a nonzero coefficient become the support vectors, in
 // grouped order, and their coefficients are laid out in the model's rows.
 //
-// Deviations: a training set with a single class is not handed to kbb's or
-// Crammer and Singer's routine (kbb's solver cannot lay out one class, and a
-// single class has nothing to separate): the model has that class and no
-// support vectors, as under c_svc. An empty training set yields a model
+// A training set with a single class is not handed to kbb's or Crammer and
+// Singer's routine (kbb's solver cannot lay out one class, and a single
+// class has nothing to separate): the model has that class and no support
+// vectors, as under c_svc. An empty training set yields a model
 // without classes, or under regression without support vectors; no routine
 // is called for it.
 #include <cmath>
@@ -21,6 +21,7 @@
 #include <new>
 #include <vector>
 
+#include "learn/model_layout.h"
 #include "learn/progress.h"
 #include "learn/tevra.h"
 #include "learn/training_routines.h"
@@ -81,8 +82,7 @@ Class_grouping group_by_class(const Problem& problem) {
   std::free(label);
   std::free(count);
 
-  grouping.start.assign(nr_class, 0);
-  for (int k = 1; k < nr_class; ++k) grouping.start[k] = grouping.start[k - 1] + grouping.count[k - 1];
+  grouping.start = group_starts(grouping.count.data(), nr_class);
   grouping.grouped.resize(l);
   std::vector<int> next = grouping.start;
   for (int i = 0; i < l; ++i) grouping.grouped[next[class_of[i]]++] = problem.samples[i];
@@ -218,12 +218,14 @@ void fill_pair_rows(const Class_grouping& grouping, const std::vector<char>& fla
       const double* coef = trained.pair_coef[p++];
       const int si = grouping.start[i], ci = grouping.count[i];
       const int sj = grouping.start[j], cj = grouping.count[j];
+      double* const row_of_i = rows[other_class_row(i, j)];
+      double* const row_of_j = rows[other_class_row(j, i)];
       int q = sv_start[i];
       for (int k = 0; k < ci; ++k)
-        if (flags[si + k]) rows[j - 1][q++] = coef[k];
+        if (flags[si + k]) row_of_i[q++] = coef[k];
       q = sv_start[j];
       for (int k = 0; k < cj; ++k)
-        if (flags[sj + k]) rows[i][q++] = coef[ci + k];
+        if (flags[sj + k]) row_of_j[q++] = coef[ci + k];
     }
   }
 }
@@ -234,9 +236,10 @@ void fill_kbb_rows(const Class_grouping& grouping, const std::vector<char>& flag
   for (int c = 0; c < grouping.nr_class; ++c) {
     for (int g = grouping.start[c]; g < grouping.start[c] + grouping.count[c]; ++g) {
       if (!flags[g]) continue;
-      for (int k = 0; k < c; ++k) rows[k][q] = kbb_variable(alpha, block_start, grouping, g, c, k);
-      for (int k = c + 1; k < grouping.nr_class; ++k)
-        rows[k - 1][q] = kbb_variable(alpha, block_start, grouping, g, c, k);
+      for (int k = 0; k < grouping.nr_class; ++k) {
+        if (k != c)
+          rows[other_class_row(c, k)][q] = kbb_variable(alpha, block_start, grouping, g, c, k);
+      }
       ++q;
     }
   }
@@ -319,8 +322,7 @@ void train_classification(Training_run& run, const Problem& problem, const Param
   model->SV = allocate<Node*>(total_sv);
   for (int g = 0, q = 0; g < l; ++g)
     if (flags[g]) model->SV[q++] = grouping.grouped[g];
-  std::vector<int> sv_start(nr_class, 0);
-  for (int k = 1; k < nr_class; ++k) sv_start[k] = sv_start[k - 1] + model->nr_sv[k - 1];
+  const std::vector<int> sv_start = group_starts(model->nr_sv, nr_class);
 
   const int rows = coefficient_row_count(svm_type, nr_class);
   model->coefficients = allocate<double*>(rows);

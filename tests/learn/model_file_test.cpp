@@ -1,4 +1,11 @@
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +20,8 @@
 
 namespace tevra {
 namespace {
+
+using namespace std::string_literals;
 
 // A model assembled by hand. Its nodes live in the fixture's storage, as a
 // trained model's nodes live in the training problem.
@@ -243,6 +252,77 @@ TEST_F(ModelFile, WriterReportsFilesItCannotWrite) {
   destroy_model(&model);
 }
 
+// Saving over a model replaces it only once the new file is complete.
+class ModelFileSave : public ModelFile {
+ protected:
+  void SetUp() override {
+    directory = path("save");
+    ASSERT_EQ(std::system(("rm -rf '" + directory + "' && mkdir '" + directory + "'").c_str()), 0);
+    target = directory + "/model";
+    builder.samples = {{{1, 0.25}, {-1, 0}}};
+    model = builder.build(epsilon_svr, linear, {}, {}, {{1.5}});
+  }
+  void TearDown() override { destroy_model(&model); }
+
+  // The names in the directory, sorted.
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    DIR* dir = opendir(directory.c_str());
+    while (const dirent* entry = readdir(dir))
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        names.push_back(entry->d_name);
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  const std::string expected_text =
+      "svm_type epsilon_svr\nkernel_type linear\nnr_class 2\ntotal_sv 1\nSV\n1.5 1:0.25 \n";
+  std::string directory, target;
+  Model* model = nullptr;
+};
+
+TEST_F(ModelFileSave, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+  write_file(target, "the old model\n");
+  // A file-size limit below the model's size makes the write fail as a
+  // full disk would.
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 16;
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int result = save_model_file(target.c_str(), model);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(read_file(target), "the old model\n");
+  EXPECT_EQ(entries(), std::vector<std::string>{"model"});
+}
+
+TEST_F(ModelFileSave, ReplacesTheOldFileKeepingItsPermissions) {
+  write_file(target, "the old model\n");
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  ASSERT_EQ(save_model_file(target.c_str(), model), 0);
+  EXPECT_EQ(read_file(target), expected_text);
+  struct stat status;
+  ASSERT_EQ(stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+  EXPECT_EQ(entries(), std::vector<std::string>{"model"});
+}
+
+TEST_F(ModelFileSave, ThroughALinkReplacesTheFileItNames) {
+  write_file(target, "the old model\n");
+  const std::string link = directory + "/link";
+  ASSERT_EQ(symlink("model", link.c_str()), 0);
+  ASSERT_EQ(save_model_file(link.c_str(), model), 0);
+  EXPECT_EQ(read_file(target), expected_text);
+  struct stat status;
+  ASSERT_EQ(lstat(link.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(entries(), (std::vector<std::string>{"link", "model"}));
+}
+
 TEST_F(ModelFile, ReaderReturnsNoneSilentlyForAMissingFile) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(load_model_file("/nonexistent-directory/model"), nullptr);
@@ -275,17 +355,55 @@ TEST_F(ModelFile, CarriageReturnLineEndsLoadTheSame) {
   destroy_model(&with_cr);
 }
 
-TEST_F(ModelFile, LastLineWithoutNewlineIsAccepted) {
-  std::string text = kThreeClassRbf;
-  text.pop_back();
+// Ways of writing kThreeClassRbf that the reader takes for the same model:
+// white space as the numeric reading skips it, and numbers of any length.
+struct Layout_case {
+  const char* name;
+  std::string text;
+};
+void PrintTo(const Layout_case& c, std::ostream* os) { *os << c.name; }
+
+class ModelFileLayout : public ModelFile, public ::testing::WithParamInterface<Layout_case> {};
+
+TEST_P(ModelFileLayout, ReadsAsTheCompactFile) {
   std::string messages;
-  Model* model = load_text(text, &messages);
-  ASSERT_NE(model, nullptr) << messages;
-  EXPECT_EQ(model->SV[3][0].index, 3);
-  EXPECT_EQ(model->SV[3][0].value, 0.125);
-  EXPECT_EQ(model->SV[3][1].index, -1);
-  destroy_model(&model);
+  Model* plain = load_text(kThreeClassRbf, &messages);
+  Model* variant = load_text(GetParam().text, &messages);
+  ASSERT_NE(plain, nullptr);
+  ASSERT_NE(variant, nullptr) << messages;
+  EXPECT_EQ(variant->param.gamma, plain->param.gamma);
+  ASSERT_EQ(variant->total_sv, 4);
+  for (int s = 0; s < 4; ++s) {
+    for (int r = 0; r < 2; ++r) EXPECT_EQ(variant->coefficients[r][s], plain->coefficients[r][s]);
+    const Node* a = plain->SV[s];
+    const Node* b = variant->SV[s];
+    for (; a->index != -1; ++a, ++b) {
+      EXPECT_EQ(b->index, a->index);
+      EXPECT_EQ(b->value, a->value);
+    }
+    EXPECT_EQ(b->index, -1) << "support vector " << s;
+  }
+  destroy_model(&plain);
+  destroy_model(&variant);
 }
+
+// kThreeClassRbf with `from` replaced by `to` at its first occurrence.
+std::string three_class_with(const std::string& from, const std::string& to) {
+  std::string text = kThreeClassRbf;
+  return text.replace(text.find(from), from.size(), to);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ModelFileLayout,
+    ::testing::Values(
+        Layout_case{"BlankLinesBetweenSupportVectors",
+                    three_class_with("1 0 2:-0.5 \n", "\n\n1 0 2:-0.5 \n\n \t\n")},
+        Layout_case{"BlankLineAfterSV", three_class_with("SV\n", "SV\n\n")},
+        Layout_case{"TrailingBlankLines", std::string(kThreeClassRbf) + "\n \n"},
+        Layout_case{"LongCoefficient", three_class_with("0.75 ", "0.75" + std::string(300, '0') + " ")},
+        Layout_case{"LongEntryValue", three_class_with("3:0.125", "3:0.125" + std::string(300, '0'))},
+        Layout_case{"LongHeaderNumber", three_class_with("gamma 0.5", "gamma 0.5" + std::string(100, '0'))}),
+    [](const ::testing::TestParamInfo<Layout_case>& info) { return std::string(info.param.name); });
 
 TEST_F(ModelFile, SupportVectorWithoutEntriesReadsAsTerminatorOnly) {
   std::string messages;
@@ -348,6 +466,42 @@ TEST_F(ModelFile, LocaleIsRestoredOnEveryPath) {
             nullptr);
   EXPECT_EQ(std::setlocale(LC_ALL, nullptr), expected);
   std::setlocale(LC_ALL, "C");
+}
+
+// Under a locale whose decimal point is a comma, numbers are still written
+// and read with a point, and the locale is back afterwards. The locale is
+// built for the test in a directory of its own.
+TEST_F(ModelFile, NumbersKeepTheDecimalPointUnderACommaLocale) {
+  if (std::system("command -v localedef > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "localedef is not installed, so no comma locale can be built";
+  const std::string locales = path("locales");
+  ASSERT_EQ(std::system(("rm -rf '" + locales + "' && mkdir '" + locales + "' && localedef -c -i de_DE -f " +
+                         "UTF-8 '" + locales + "/de_DE.UTF-8' > /dev/null 2>&1").c_str()),
+            0)
+      << "localedef could not build de_DE.UTF-8 (are the locale sources installed?)";
+  setenv("LOCPATH", locales.c_str(), 1);
+  const char* before = std::setlocale(LC_ALL, "de_DE.UTF-8");
+  ASSERT_NE(before, nullptr);
+  const std::string expected = before;
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+
+  std::string messages;
+  Model* model = load_text(kThreeClassRbf, &messages);
+  ASSERT_NE(model, nullptr) << messages;
+  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), expected);
+  EXPECT_EQ(model->param.gamma, 0.5);
+  EXPECT_EQ(model->coefficients[0][0], 0.75);
+  EXPECT_EQ(model->SV[3][0].value, 0.125);
+  const std::string file_name = path("comma_locale");
+  ASSERT_EQ(save_model_file(file_name.c_str(), model), 0);
+  EXPECT_EQ(read_file(file_name), kThreeClassRbf);
+  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), expected);
+  destroy_model(&model);
+  EXPECT_EQ(load_text(std::string("svm_type epsilon_svr\nkernel_type linear\nnr_class 2\n") + "total_sv 1\nSV\n0,5 1:1 \n", &messages), nullptr);
+  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), expected);
+
+  std::setlocale(LC_ALL, "C");
+  unsetenv("LOCPATH");
 }
 
 // Files the reader must refuse: none returned, one message naming the fault.
@@ -445,7 +599,22 @@ INSTANTIATE_TEST_SUITE_P(
                        "malformed support vector 1 in model file\n"},
         Malformed_case{"EntryIndexOverflow", kSvrHead + "total_sv 1\nSV\n1 4294967297:1 \n",
                        "malformed support vector 1 in model file\n"},
-        Malformed_case{"OverlongToken", kSvrHead + "total_sv 1\nSV\n1 1:" + std::string(200, '1') + " \n",
+        // The writer ends every line with a newline: a file without the
+        // last one was cut short, perhaps inside a number.
+        Malformed_case{"LastLineWithoutNewline", kSvrHead + "total_sv 2\nSV\n1 1:1 \n2 1:2 ",
+                       "model file is cut short in support vector 2\n"},
+        Malformed_case{"CutInsideLastEntry", kSvrHead + "total_sv 2\nSV\n1 1:1 \n2 1:2",
+                       "model file is cut short in support vector 2\n"},
+        Malformed_case{"CutAfterLastCoefficient", kSvrHead + "total_sv 1\nSV\n1",
+                       "model file is cut short in support vector 1\n"},
+        // A NUL byte would end the token early for every string routine.
+        Malformed_case{"NulInKeyword", "svm_type\0junk c_svc\n"s, "unknown text in model file\n"},
+        Malformed_case{"NulInSvmTypeName", "svm_type c_svc\0x\n"s, "unknown svm type.\n"},
+        Malformed_case{"NulInKernelName", "kernel_type rbf\0\n"s, "unknown kernel function.\n"},
+        Malformed_case{"NulInHeaderNumber", "gamma 0.5\0" "7\n"s, "malformed gamma in model file\n"},
+        Malformed_case{"NulInEntry", kSvrHead + "total_sv 1\nSV\n0.5 1:1\0" "2:3 \n"s,
+                       "malformed support vector 1 in model file\n"},
+        Malformed_case{"NulInCoefficient", kSvrHead + "total_sv 1\nSV\n0.5\0" "1 1:1 \n"s,
                        "malformed support vector 1 in model file\n"},
         Malformed_case{"PrecomputedWithoutSerial", kPrecomputedHead + "1 \n",
                        "support vector 1 of precomputed model file lacks 0:serial_number\n"},

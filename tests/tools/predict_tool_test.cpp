@@ -182,6 +182,17 @@ TEST_F(PredictTool, ExactRegressionHasNoErrorAndFullCorrelation) {
             "Mean squared error = 0 (regression)\nSquared correlation coefficient = 1 (regression)\n");
 }
 
+TEST_F(PredictTool, InexactRegressionSummary) {
+  // Predictions 0.5, 1.5, 4.5 of the targets 0, 2, 4: every error is 0.5,
+  // and the correlation is 12/13.
+  const Run_result result = predict("0 1:-0.5\n2 1:0.5\n4 1:3.5\n", kRegressionModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(work_path("predictions")), "0.5\n1.5\n4.5\n");
+  EXPECT_EQ(result.out,
+            "Mean squared error = 0.25 (regression)\n"
+            "Squared correlation coefficient = 0.923077 (regression)\n");
+}
+
 TEST_F(PredictTool, EmptyTestFilePrintsTheUndefinedQuotient) {
   const Run_result result = predict("", kTwoClassModel);
   EXPECT_EQ(result.status, 0);
@@ -196,6 +207,27 @@ TEST_F(PredictTool, MalformedLineIsRefusedWithItsNumberAfterEarlierPredictions) 
     EXPECT_EQ(result.err, "Wrong input format at line 3\n") << bad;
     EXPECT_EQ(read_file(work_path("predictions")), "1\n1e+06\n") << bad;
   }
+}
+
+TEST_F(PredictTool, LinesPredictedInBatchesKeepTheirOrder) {
+  // More lines than one batch holds; a malformed line after the first batch
+  // still leaves every earlier prediction in the file.
+  std::string test, expected;
+  for (int k = 1; k <= 70; ++k) {
+    test += std::to_string(k + 1) + " 1:" + std::to_string(k) + "\n";
+    expected += std::to_string(k + 1) + "\n";
+  }
+  Run_result result = predict(test, kRegressionModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(work_path("predictions")), expected);
+  EXPECT_EQ(result.out,
+            "Mean squared error = 0 (regression)\nSquared correlation coefficient = 1 (regression)\n");
+
+  const size_t line_40 = test.find("41 1:40\n");
+  result = predict(test.substr(0, line_40) + "41 1:x\n" + test.substr(line_40), kRegressionModel);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Wrong input format at line 40\n");
+  EXPECT_EQ(read_file(work_path("predictions")), expected.substr(0, expected.find("41\n")));
 }
 
 TEST_F(PredictTool, NulByteIsRefusedAtItsOwnLine) {
@@ -256,6 +288,42 @@ TEST_F(PredictTool, PredictsAHeldOutSetFromATrainedModel) {
     ++count;
   }
   EXPECT_EQ(count, 169);
+}
+
+// Lines are predicted in batches on several threads: the file must still
+// receive every prediction in input order, across batch boundaries, and a
+// malformed line deep in a batch must stop the run right there.
+TEST_F(PredictTool, ManyLinesOnSeveralThreadsKeepTheirOrder) {
+  const int lines = 10000;  // more than two batches
+  const int bad = 9000;     // in the third batch
+  std::string test, broken, expected, expected_before_bad;
+  for (int i = 1; i <= lines; ++i) {
+    const std::string line = std::to_string(i) + " 1:" + std::to_string(i - 1) + "\n";
+    test += line;
+    broken += i == bad ? "1 2:1 1:1\n" : line;
+    expected += std::to_string(i) + "\n";
+    if (i < bad) expected_before_bad += std::to_string(i) + "\n";
+  }
+  write_file(work_path("model"), kRegressionModel);
+  const std::string arguments =
+      work_path("test") + " " + work_path("model") + " " + work_path("predictions");
+  for (const std::string threads : {"1", "3"}) {
+    const std::string command = "OMP_NUM_THREADS=" + threads + " " + predict_command(arguments);
+    write_file(work_path("test"), test);
+    Run_result result = run_in_work_dir(command);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(read_file(work_path("predictions")) == expected) << threads << " threads";
+    EXPECT_EQ(result.out,
+              "Mean squared error = 0 (regression)\n"
+              "Squared correlation coefficient = 1 (regression)\n");
+
+    write_file(work_path("test"), broken);
+    result = run_in_work_dir(command);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Wrong input format at line " + std::to_string(bad) + "\n");
+    EXPECT_TRUE(read_file(work_path("predictions")) == expected_before_bad)
+        << threads << " threads";
+  }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Bad input to the two tools beyond the format rules: each run must end with
 // one clear message and exit status 1, never with a signal.
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ostream>
 #include <string>
@@ -55,7 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal_case{"LinearCsvcIndexAtIntLimit", "1 2147483647:1\n2 1:1\n", "-t 0",
                      "Error: feature index 2147483647 is too large"},
         Refusal_case{"LinearRegressionIndexAtIntLimit", "1 2147483647:1\n2 1:1\n", "-s 3 -t 0",
-                     "Error: feature index 2147483647 is too large"}),
+                     "Error: feature index 2147483647 is too large"},
+        // One of the two folds would hold the only sample and train on none.
+        Refusal_case{"CrossValidationOfOneSample", "1 1:1\n", "-v 2",
+                     "Error: too few samples for 2-fold cross validation: a fold would train on none\n"}),
     [](const testing::TestParamInfo<Refusal_case>& info) { return std::string(info.param.name); });
 
 // With the address space limited to 1 GiB, the 4 GB weight vector of the
@@ -118,8 +124,144 @@ INSTANTIATE_TEST_SUITE_P(
         // The model's support vectors name serial numbers 1 and 3: the
         // kernel reads positions 1 and 3 of every test row.
         Prediction_case{"PrecomputedRowMissingEntries", "1 0:1 1:0.5 2:1 3:1\n2 0:2 1:1 2:1\n",
-                        "spoc_l2_precomputed.model", "out", "Wrong input format at line 2\n"}),
+                        "spoc_l2_precomputed.model", "out", "Wrong input format at line 2\n"},
+        // Read by position, 3:1 would stand in for the missing 2:v.
+        Prediction_case{"PrecomputedRowWithGap", "1 0:1 1:0.5 2:1 3:1\n2 0:2 1:1 3:1 4:1\n",
+                        "spoc_l2_precomputed.model", "out", "Wrong input format at line 2\n"},
+        Prediction_case{"PrecomputedRowWithoutSerial", "1 1:0.5 2:1 3:1 4:1\n",
+                        "spoc_l2_precomputed.model", "out", "Wrong input format at line 1\n"}),
     [](const testing::TestParamInfo<Prediction_case>& info) { return std::string(info.param.name); });
+
+// An output that is also an input would be emptied or replaced before it
+// is read: refused before anything is opened for writing.
+struct Same_file_case {
+  const char* name;
+  std::string command;  // run in the work directory
+  std::string message;  // all of standard error
+  const char* kept;     // the input that must be left as it was
+};
+void PrintTo(const Same_file_case& c, std::ostream* os) { *os << c.name; }
+
+class SameFileRefusal : public testing::TestWithParam<Same_file_case> {};
+
+TEST_P(SameFileRefusal, LeavesTheInputAsItWas) {
+  const Same_file_case& c = GetParam();
+  write_work_file("set", "1 1:1\n2 1:2\n");
+  write_work_file("test", "1 1:1\n");
+  write_work_file("model", read_file(fixture("three_class.model")));
+  std::remove(work_path("set-link").c_str());
+  ASSERT_EQ(link(work_path("set").c_str(), work_path("set-link").c_str()), 0);
+  const std::string before = read_file(work_path(c.kept));
+  const Run_result r = run_in_work_dir(c.command);
+  ASSERT_TRUE(r.exited) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, c.message);
+  EXPECT_EQ(read_file(work_path(c.kept)), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SameFileRefusal,
+    testing::Values(
+        Same_file_case{"ModelIsTrainingSet", train_command("set set"),
+                       "Error: model file set is the same file as training set file set\n", "set"},
+        Same_file_case{"ModelIsALinkToTrainingSet", train_command("set ./set-link"),
+                       "Error: model file ./set-link is the same file as training set file set\n", "set"},
+        Same_file_case{"OutputIsTestFile", predict_command("test model test"),
+                       "Error: output file test is the same file as test file test\n", "test"},
+        Same_file_case{"OutputIsModelFile", predict_command("test model ./model"),
+                       "Error: output file ./model is the same file as model file model\n", "model"}),
+    [](const testing::TestParamInfo<Same_file_case>& info) { return std::string(info.param.name); });
+
+// Read errors are not the end of the file: an input that cannot be read is
+// an error, not an empty set.
+struct Read_error_case {
+  const char* name;
+  std::string command;  // run in the work directory, which has a directory "data"
+  std::string message;  // all of standard error
+};
+void PrintTo(const Read_error_case& c, std::ostream* os) { *os << c.name; }
+
+class UnreadableInput : public testing::TestWithParam<Read_error_case> {};
+
+TEST_P(UnreadableInput, IsAnError) {
+  write_work_file("test", "1 1:1\n");
+  write_work_file("model", read_file(fixture("three_class.model")));
+  const Run_result r = run_in_work_dir(GetParam().command);
+  ASSERT_TRUE(r.exited) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, GetParam().message);
+  EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnreadableInput,
+    testing::Values(
+        Read_error_case{"TrainingSetIsADirectory", train_command("data m"), "can't read input file data\n"},
+        // The reader takes two passes over the set.
+        Read_error_case{"TrainingSetIsAPipe", "printf '1 1:1\\n2 1:2\\n' | " + train_command("/dev/stdin m"),
+                        "can't read input file /dev/stdin a second time: it must be a regular file, "
+                        "not a pipe\n"},
+        Read_error_case{"TestFileIsADirectory", predict_command("data model out"),
+                        "can't read input file data\n"},
+        Read_error_case{"ModelFileIsADirectory", predict_command("test data out"),
+                        "can't open model file data\n"}),
+    [](const testing::TestParamInfo<Read_error_case>& info) { return std::string(info.param.name); });
+
+// Every allocation of the readers that grows with the input is checked.
+// The preloaded library makes allocations above 64 KiB fail; everything
+// else the runs need stays below that.
+struct Memory_case {
+  const char* name;
+  std::string input;    // written to the file "input"
+  std::string command;  // run in the work directory
+  std::string message;  // all of standard error
+};
+void PrintTo(const Memory_case& c, std::ostream* os) { *os << c.name; }
+
+class OutOfMemory : public testing::TestWithParam<Memory_case> {};
+
+TEST_P(OutOfMemory, EndsWithAMessage) {
+#ifdef TEVRA_ADDRESS_SANITIZER
+  GTEST_SKIP() << "AddressSanitizer's allocator cannot be replaced by a preloaded one";
+#endif
+  const Memory_case& c = GetParam();
+  write_work_file("input", c.input);
+  write_work_file("model", read_file(fixture("epsilon_svr.model")));
+  write_work_file("test", "1 1:1\n");
+  const Run_result r = run_in_work_dir("LD_PRELOAD='" TEVRA_ALLOCATION_LIMIT_LIBRARY
+                                       "' TEVRA_ALLOCATION_LIMIT=65536 " + c.command);
+  ASSERT_TRUE(r.exited) << r.err;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, c.message);
+}
+
+std::string repeated(const std::string& text, int count) {
+  std::string all;
+  for (int k = 0; k < count; ++k) all += text;
+  return all;
+}
+
+std::string long_sample(int entries) {
+  std::string line = "1";
+  for (int k = 1; k <= entries; ++k) line += " " + std::to_string(k) + ":1";
+  return line + "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutOfMemory,
+    testing::Values(
+        Memory_case{"TrainingLineBuffer", std::string(100000, '1') + "\n", train_command("input m"),
+                    "Error: not enough memory\n"},
+        Memory_case{"TrainingNodeStore", repeated("1 1:1\n", 5000), train_command("input m"),
+                    "Error: not enough memory\n"},
+        Memory_case{"TestSampleBuffer", long_sample(5000), predict_command("input model out"),
+                    "Error: not enough memory\n"},
+        Memory_case{"ModelNodeBlock",
+                    "svm_type epsilon_svr\nkernel_type linear\nnr_class 2\ntotal_sv 5000\nSV\n" +
+                        repeated("1 1:1 \n", 5000),
+                    predict_command("test input out"),
+                    "not enough memory to read model file\ncan't open model file input\n"}),
+    [](const testing::TestParamInfo<Memory_case>& info) { return std::string(info.param.name); });
 
 struct Completion_case {
   const char* name;

@@ -16,15 +16,39 @@ TEST(TrainMain, UsageTextOnStandardOutput) {
   const Run_result r = run_train("");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
-  int lines = 0;
-  for (char c : r.out) lines += c == '\n';
-  EXPECT_EQ(lines, 28);
-  EXPECT_EQ(r.out.rfind("Usage: tevra-train [options] training_set_file [model_file]\noptions:\n", 0),
-            0u);
-  EXPECT_NE(r.out.find("\n\t\tcost0, cost0*step, cost0*step^2, ..., cost.\n"), std::string::npos);
-  const std::string last = "\n-v n: n-fold cross validation mode\n";
-  ASSERT_GT(r.out.size(), last.size());
-  EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last);
+  EXPECT_EQ(r.out,
+            "Usage: tevra-train [options] training_set_file [model_file]\n"
+            "options:\n"
+            "-s svm_type : set type of SVM (default 0)\n"
+            "\t0 -- multi-class bound-constrained support vector classification (SVC)\n"
+            "\t1 -- multi-class SVC using a single bound-constrained problem\n"
+            "\t2 -- L1-loss multi-class SVC from Crammer and Singer\n"
+            "\t3 -- bound-constrained support vector regression\n"
+            "\t4 -- L2-loss multi-class SVC extended from Crammer and Singer\n"
+            "-t kernel_type : set type of kernel function (default 2)\n"
+            "\t0 -- linear: u'*v\n"
+            "\t1 -- polynomial: (gamma*u'*v + coef0)^degree\n"
+            "\t2 -- radial basis function: exp(-gamma*|u-v|^2)\n"
+            "\t3 -- sigmoid: tanh(gamma*u'*v + coef0)\n"
+            "\t4 -- precomputed kernel (kernel values in training_set_file)\n"
+            "-d degree : set degree in kernel function (default 3)\n"
+            "-g gamma : set gamma in kernel function (default 1/k)\n"
+            "-r coef0 : set coef0 in kernel function (default 0)\n"
+            "-c cost : set the parameter C of support vector machine (default 1)\n"
+            "-p epsilon : set the epsilon in loss function of support vector regression (default 0.1)\n"
+            "-m cachesize : set cache memory size in MB (default 100) (useless for -t 0)\n"
+            "-e epsilon : set tolerance of termination criterion (default 0.001)\n"
+            "-h shrinking : whether to use the shrinking heuristics, 0 or 1 (default 1)\n"
+            "-b cost0 : set the beginning cost value of alpha seeding for -t 0 -s 0 and 3 (default 1)\n"
+            "-i step : set the step value of alpha seeding for -t 0 -s 0 and 3 (default 2)\n"
+            "\t\tcost0, cost0*step, cost0*step^2, ..., cost.\n"
+            "-q qpsize : set the sub-problem size for -s 0,1 and 3\n"
+            "-a algorithm : set the solver (default 0)\n"
+            "\t0 -- decomposition\n"
+            "\t1 -- dual coordinate descent, for -t 0 with -s 0, 2, 3 and 4; it stops, as 0 does,\n"
+            "\t\twhen no optimality condition is violated by epsilon (-e) or more\n"
+            "-wi weight: set the parameter C of class i to weight*C, for classification problem (default 1)\n"
+            "-v n: n-fold cross validation mode\n");
 }
 
 struct Failure_case {

@@ -37,47 +37,56 @@ class ParseOptions : public testing::Test {
   Train_options options_{};
 };
 
+// Every option with a value of its own: its default, a value to give it,
+// what that sets, and the field it sets.
+struct Option_field {
+  const char* option;
+  double default_value;
+  const char* given;
+  double set_value;
+  double (*field)(const Parameter&);
+};
+
+const Option_field option_fields[] = {
+    {"-s", 0, "3", 3, [](const Parameter& p) -> double { return p.svm_type; }},
+    {"-t", 2, "1", 1, [](const Parameter& p) -> double { return p.kernel_type; }},
+    {"-d", 3, "5", 5, [](const Parameter& p) -> double { return p.degree; }},
+    {"-g", 0, "0.25", 0.25, [](const Parameter& p) { return p.gamma; }},
+    {"-r", 0, "-1.5", -1.5, [](const Parameter& p) { return p.coef0; }},
+    {"-c", 1, "8", 8, [](const Parameter& p) { return p.C; }},
+    {"-p", 0.1, "0.3", 0.3, [](const Parameter& p) { return p.p; }},
+    {"-m", 100, "40", 40, [](const Parameter& p) { return p.cache_size; }},
+    {"-e", 0.001, "0.01", 0.01, [](const Parameter& p) { return p.eps; }},
+    {"-h", 1, "0", 0, [](const Parameter& p) -> double { return p.shrinking; }},
+    {"-b", 1, "0.5", 0.5, [](const Parameter& p) { return p.Cbegin; }},
+    {"-i", 2, "3", 3, [](const Parameter& p) { return p.Cstep; }},
+    {"-q", 10, "20", 20, [](const Parameter& p) -> double { return p.qpsize; }},
+    {"-a", 0, "1", 1, [](const Parameter& p) -> double { return p.algorithm; }},
+};
+
 TEST_F(ParseOptions, DefaultsWithOnlyATrainingFile) {
   const Train_options& o = parse({"train.txt"});
   const Parameter& p = o.param;
-  EXPECT_EQ(p.svm_type, 0);
-  EXPECT_EQ(p.kernel_type, 2);
-  EXPECT_EQ(p.degree, 3);
-  EXPECT_EQ(p.gamma, 0);
-  EXPECT_EQ(p.coef0, 0);
-  EXPECT_EQ(p.cache_size, 100);
-  EXPECT_EQ(p.eps, 0.001);
-  EXPECT_EQ(p.C, 1);
+  for (const Option_field& f : option_fields) EXPECT_EQ(f.field(p), f.default_value) << f.option;
   EXPECT_EQ(p.weight_count, 0);
   EXPECT_EQ(p.weight_labels, nullptr);
   EXPECT_EQ(p.weights, nullptr);
-  EXPECT_EQ(p.p, 0.1);
-  EXPECT_EQ(p.shrinking, 1);
-  EXPECT_EQ(p.qpsize, 10);
-  EXPECT_EQ(p.Cbegin, 1);
-  EXPECT_EQ(p.Cstep, 2);
   EXPECT_EQ(o.cv_mode, 0);
   EXPECT_STREQ(o.training_set_file, "train.txt");
 }
 
+// Each option sets its own field and no other.
 TEST_F(ParseOptions, EveryOptionSetsItsField) {
-  const Parameter& p = parse({"-s", "3", "-t", "1", "-d", "5", "-g", "0.25", "-r", "-1.5",
-                              "-c", "8", "-p", "0.3", "-m", "40", "-e", "0.01", "-h", "0",
-                              "-b", "0.5", "-i", "3", "-q", "20", "t"})
-                           .param;
-  EXPECT_EQ(p.svm_type, 3);
-  EXPECT_EQ(p.kernel_type, 1);
-  EXPECT_EQ(p.degree, 5);
-  EXPECT_EQ(p.gamma, 0.25);
-  EXPECT_EQ(p.coef0, -1.5);
-  EXPECT_EQ(p.C, 8);
-  EXPECT_EQ(p.p, 0.3);
-  EXPECT_EQ(p.cache_size, 40);
-  EXPECT_EQ(p.eps, 0.01);
-  EXPECT_EQ(p.shrinking, 0);
-  EXPECT_EQ(p.Cbegin, 0.5);
-  EXPECT_EQ(p.Cstep, 3);
-  EXPECT_EQ(p.qpsize, 20);
+  for (const Option_field& f : option_fields) {
+    Train_options o{};
+    Command_line line({f.option, f.given, "t"});
+    parse_options(line.argc(), line.argv(), &o);
+    for (const Option_field& other : option_fields) {
+      EXPECT_EQ(other.field(o.param), &other == &f ? f.set_value : other.default_value)
+          << f.option << " " << f.given << ", field of " << other.option;
+    }
+    release_parameter(&o.param);
+  }
 }
 
 TEST_F(ParseOptions, OnlyTheLetterAfterTheDashCounts) {

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/common/line_reader.h"
+
 namespace tevra {
 
 namespace {
@@ -31,6 +33,7 @@ Sample_buffer make_sample_buffer() {
   Sample_buffer buffer;
   buffer.capacity = 64;
   buffer.nodes = static_cast<Node*>(std::malloc(sizeof(Node) * buffer.capacity));
+  if (buffer.nodes == nullptr) report_out_of_memory();
   return buffer;
 }
 
@@ -61,8 +64,14 @@ bool parse_sample_line(const char* line, std::size_t length, Sample_buffer* buff
   for (;;) {
     // Room for this entry and the terminator after it.
     if (i >= buffer->capacity - 1) {
+      // 2^30 entries take 16 GiB; beyond them the int count would overflow.
+      Node* grown = buffer->capacity <= INT_MAX / 2
+                        ? static_cast<Node*>(std::realloc(
+                              buffer->nodes, sizeof(Node) * 2 * static_cast<std::size_t>(buffer->capacity)))
+                        : nullptr;
+      if (grown == nullptr) report_out_of_memory();
+      buffer->nodes = grown;
       buffer->capacity *= 2;
-      buffer->nodes = static_cast<Node*>(std::realloc(buffer->nodes, sizeof(Node) * buffer->capacity));
     }
     // Index text: up to the next colon. Without a colon the entries are
     // complete and a trailing word is ignored.

@@ -13,4 +13,13 @@ int required_entry_count(const Model& model) {
   return required;
 }
 
+bool row_fits_model(const Model& model, int required_entries, const Node* row, int entry_count) {
+  if (model.param.kernel_type != precomputed) return true;
+  if (entry_count < required_entries) return false;
+  for (int k = 0; k < entry_count; ++k) {
+    if (row[k].index != k) return false;
+  }
+  return true;
+}
+
 }  // namespace tevra

@@ -11,19 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "learn/parallel.h"
+#include "tools/common/regression_summary.h"
+
 namespace tevra {
 
 namespace {
-
-// Sums over every held-out prediction v of a target y.
-struct Regression_sums {
-  double error = 0;   // squared differences
-  double sum_v = 0;   // predictions
-  double sum_y = 0;   // targets
-  double sum_vv = 0;  // squared predictions
-  double sum_yy = 0;  // squared targets
-  double sum_vy = 0;  // products
-};
 
 void shuffle(Problem* problem) {
   const int l = problem->sample_count;
@@ -34,7 +27,29 @@ void shuffle(Problem* problem) {
   }
 }
 
+// Work of predicting `count` samples, in the units of parallel_for: a few
+// steps per support vector and sample.
+long long prediction_work(const Model& model, int count) {
+  return 4LL * count * (static_cast<long long>(model.total_sv) + 1);
+}
+
+// Position of the first sample of fold k, in 64 bits: k * l overflows an
+// int for large sets and many folds.
+int fold_start(int k, int l, int fold_count) {
+  return static_cast<int>(static_cast<long long>(k) * l / fold_count);
+}
+
 }  // namespace
+
+bool every_fold_trains(int sample_count, int fold_count) {
+  // A fold that holds every sample leaves nothing to train its model on.
+  for (int k = 0; k < fold_count; ++k) {
+    if (fold_start(k + 1, sample_count, fold_count) - fold_start(k, sample_count, fold_count) ==
+        sample_count)
+      return false;
+  }
+  return true;
+}
 
 bool cross_validate(Training_run* run, Problem* problem, const Parameter& param, int fold_count) {
   const int l = problem->sample_count;
@@ -42,13 +57,14 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   shuffle(problem);
 
   int total_correct = 0;
-  Regression_sums totals;
+  double total_error = 0;  // the folds' sums of squared errors, added fold by fold
+  Regression_sums totals;  // over every held-out prediction
   std::vector<Node*> samples(l);
   std::vector<double> labels(l);
+  std::vector<double> predictions(l);
   for (int k = 0; k < fold_count; ++k) {
-    // In 64 bits: k * l overflows an int for large sets and many folds.
-    const int begin = static_cast<int>(static_cast<long long>(k) * l / fold_count);
-    const int end = static_cast<int>(static_cast<long long>(k + 1) * l / fold_count);
+    const int begin = fold_start(k, l, fold_count);
+    const int end = fold_start(k + 1, l, fold_count);
 
     Problem training;
     training.sample_count = l - (end - begin);
@@ -65,18 +81,26 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
 
     Model* model = train_model(run, &training, &param);
     if (model == nullptr) return false;
+    // The held-out samples are predicted on every thread, a stretch at a
+    // time, then counted and summed in fold order.
+    Node* const* const held_out = problem->samples + begin;
+    try {
+      index_support_vectors(model);
+      parallel_for(end - begin, prediction_work(*model, end - begin), [&](int from, int to) {
+        predict_values(model, held_out + from, to - from, predictions.data() + from);
+      });
+    } catch (...) {
+      destroy_model(&model);
+      throw;
+    }
     int correct = 0;
     double fold_error = 0;
     for (int j = begin; j < end; ++j) {
-      const double v = predict_value(model, problem->samples[j]);
+      const double v = predictions[j - begin];
       const double y = problem->labels[j];
       if (regression) {
         fold_error += (v - y) * (v - y);
-        totals.sum_v += v;
-        totals.sum_y += y;
-        totals.sum_vv += v * v;
-        totals.sum_yy += y * y;
-        totals.sum_vy += v * y;
+        totals.add(v, y);
       } else if (v == y) {
         ++correct;
       }
@@ -86,7 +110,7 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
     const int size = end - begin;
     if (regression) {
       std::printf("Mean squared error = %g\n", fold_error / size);
-      totals.error += fold_error;
+      total_error += fold_error;
     } else {
       std::printf("Accuracy = %g%% (%d/%d)\n", 100.0 * correct / size, correct, size);
       total_correct += correct;
@@ -94,12 +118,9 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   }
 
   if (regression) {
-    const double n = l;
-    std::printf("Cross Validation Mean squared error = %g\n", totals.error / l);
-    const double covariance = n * totals.sum_vy - totals.sum_v * totals.sum_y;
+    std::printf("Cross Validation Mean squared error = %g\n", total_error / l);
     std::printf("Cross Validation Squared correlation coefficient = %g\n",
-                (covariance * covariance) / ((n * totals.sum_vv - totals.sum_v * totals.sum_v) *
-                                             (n * totals.sum_yy - totals.sum_y * totals.sum_y)));
+                squared_correlation(totals, l));
   } else {
     std::printf("Cross Validation Accuracy = %g%%\n", 100.0 * total_correct / l);
   }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "learn/tevra.h"
+#include "tools/common/same_file.h"
 #include "tools/train/cross_validation.h"
 #include "tools/train/options.h"
 #include "tools/train/training_reader.h"
@@ -27,6 +28,12 @@ int main(int argc, char** argv) try {
 
   Train_options options;
   parse_options(argc, argv, &options);
+  // Refused before the training set is read: the model would replace it.
+  if (!options.cv_mode && is_same_file(options.model_file, options.training_set_file)) {
+    std::fprintf(stderr, "Error: model file %s is the same file as training set file %s\n",
+                 options.model_file, options.training_set_file);
+    std::exit(1);
+  }
 
   Problem problem{};
   Node* node_store = nullptr;
@@ -34,6 +41,12 @@ int main(int argc, char** argv) try {
 
   if (const char* error = check_parameters(&problem, &options.param)) {
     std::fprintf(stderr, "Error: %s\n", error);
+    std::exit(1);
+  }
+  if (options.cv_mode && !every_fold_trains(problem.sample_count, options.fold_count)) {
+    std::fprintf(stderr,
+                 "Error: too few samples for %d-fold cross validation: a fold would train on none\n",
+                 options.fold_count);
     std::exit(1);
   }
 

@@ -91,13 +91,22 @@ void read_training_set(const char* file_name, Parameter* param, Problem* problem
     ++sample_count;
     if (sample_count > INT_MAX) fail("Error: the training set has more than 2147483647 lines\n");
   }
-  std::rewind(file);
+  if (std::ferror(file)) report_read_error(file_name);
+  // The second pass needs the file from its start again, which a pipe cannot give.
+  if (std::fseek(file, 0, SEEK_SET) != 0) {
+    std::fprintf(stderr, "can't read input file %s a second time: it must be a regular file, not a pipe\n",
+                 file_name);
+    std::exit(1);
+  }
 
   problem->sample_count = static_cast<int>(sample_count);
   problem->labels = static_cast<double*>(std::malloc(sizeof(double) * sample_count));
   problem->samples = static_cast<Node**>(std::malloc(sizeof(Node*) * sample_count));
   Node* store = static_cast<Node*>(std::malloc(sizeof(Node) * node_count));
   *node_store = store;
+  // An empty file needs no arrays, and malloc(0) may give none.
+  if (sample_count > 0 && (problem->labels == nullptr || problem->samples == nullptr || store == nullptr))
+    report_out_of_memory();
 
   const bool integer_label = param->svm_type != epsilon_svr;
   // Every line is parsed here first, then copied into the store.
@@ -106,6 +115,7 @@ void read_training_set(const char* file_name, Parameter* param, Problem* problem
   long next = 0;
   for (int i = 0; i < problem->sample_count; ++i) {
     line = read_line(file);
+    if (line == nullptr && std::ferror(file)) report_read_error(file_name);
     // The file changed after counting: never write past the store.
     if (line == nullptr || next >= node_count) report_input_error(i + 1);
     int entry_count;
