@@ -59,6 +59,7 @@ double* train_single_multiclass(Training_run& run, const Problem& problem, const
   log_info(run.progress, "nSV = %d, nBSV = %d\n", sv_count, bounded_count);
 
   std::free(result.bounds);
+  require_finite_solution(result.objective, alpha.get(), static_cast<std::size_t>(n));
   return alpha.release();
 }
 

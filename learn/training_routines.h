@@ -4,6 +4,8 @@
 #ifndef TEVRA_LEARN_TRAINING_ROUTINES_H_
 #define TEVRA_LEARN_TRAINING_ROUTINES_H_
 
+#include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <memory>
 
@@ -19,6 +21,19 @@ struct Free_array {
 };
 template <typename T>
 using Malloced_array = std::unique_ptr<T[], Free_array>;
+
+// Thrown by a routine whose solve ended with an objective or a coefficient
+// that is not a finite number, as an indefinite kernel matrix can drive the
+// dual; train_model turns it into the failure of the training.
+struct Training_diverged {};
+
+// Throws Training_diverged unless the objective and the count values are
+// all finite.
+inline void require_finite_solution(double objective, const double* values, std::size_t count) {
+  bool finite = std::isfinite(objective);
+  for (std::size_t i = 0; i < count && finite; ++i) finite = std::isfinite(values[i]);
+  if (!finite) throw Training_diverged();
+}
 
 // c_svc (one pair of classes; labels +1/-1) and epsilon_svr: sample_count
 // coefficients (signed alpha, or alpha - alpha* for regression).
