@@ -2,6 +2,7 @@
 // class-coupled gradient updates and the solutions it reaches.
 #include "learn/solver_mb.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
@@ -352,8 +353,26 @@ struct Solve_case {
   int qpsize;
   double eps;
   unsigned seed = 11;  // of the clustered samples
+  bool reorders = false;  // a failed full check must find variables out of order
 };
 void PrintTo(const Solve_case& c, std::ostream* out) { *out << c.name; }
+
+// Counts the failed full checks that found the variables out of the
+// canonical order (so that putting them back had something to do), and
+// checks that they are in order afterwards.
+class Reorder_counting_solver : public Solver_MB {
+ public:
+  using Solver_MB::Solver_MB;
+  int reorders = 0;
+
+ protected:
+  void after_failed_full_check() override {
+    const std::vector<int>& map = run().position_map;
+    if (!std::is_sorted(map.begin(), map.end())) ++reorders;
+    Solver_MB::after_failed_full_check();
+    EXPECT_TRUE(std::is_sorted(run().position_map.begin(), run().position_map.end()));
+  }
+};
 
 class SolverMbSolve : public Quiet, public ::testing::WithParamInterface<Solve_case> {};
 
@@ -372,9 +391,12 @@ TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
   std::vector<double> alpha(l, 0.0);
   const double eps = c.eps;
   Solve_result result{0, nullptr};
-  Solver_MB solver(test_run.box_solver(), test_run.progress());
+  Reorder_counting_solver solver(test_run.box_solver(), test_run.progress());
   solver.optimize(l, q, -2.0, alpha.data(), own.data(), c.class_C.data(), eps, &result, c.shrinking,
                   c.qpsize, n, c.sizes.data());
+  if (c.reorders) {
+    EXPECT_GT(solver.reorders, 0);
+  }
 
   const auto Q = reference::dual_matrix(set, variables, c.kernel_type, param.gamma);
   std::vector<double> upper;
@@ -426,7 +448,8 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    4,
                    0.002,
-                   2}),
+                   2,
+                   true}),
     [](const ::testing::TestParamInfo<Solve_case>& info) { return std::string(info.param.name); });
 
 }  // namespace
