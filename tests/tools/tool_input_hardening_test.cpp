@@ -89,6 +89,21 @@ TEST(TrainingInput, UnallocatableWeightVectorIsRefused) {
   EXPECT_EQ(r.err, "Error: not enough memory to train\n");
 }
 
+// The sub-problem arrays are sized by the smaller of qpsize and the number
+// of variables: a qpsize of 20000 on four samples asked for 3.2 GB.
+TEST(TrainingInput, LargeQpsizeOnFewSamplesStaysSmall) {
+#ifdef TEVRA_ADDRESS_SANITIZER
+  GTEST_SKIP() << "address space limit and AddressSanitizer do not mix";
+#endif
+  write_work_file("four", "1 1:1\n-1 1:-1\n1 1:2\n-1 2:1\n");
+  for (const char* options : {"-s 0", "-s 1", "-s 3", "-t 0", "-s 3 -t 0"}) {
+    const Run_result r = run_in_work_dir("ulimit -v 1048576 && " +
+                                         train_command(std::string(options) + " -q 20000 four four.model"));
+    ASSERT_TRUE(r.exited) << options << ": " << r.err;
+    EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+  }
+}
+
 TEST(TrainingInput, ModelFileInMissingDirectoryIsRefused) {
   const Run_result r = run_in_work_dir(train_command("-t 0 '" TEVRA_TEST_DATA_DIR "/iris.all' no-such-dir/iris.model"));
   ASSERT_TRUE(r.exited) << r.err;
