@@ -355,11 +355,9 @@ Model* train_model(Training_run* run, const Problem* problem, const Parameter* p
   } catch (const std::bad_alloc&) {
     destroy_model(&model);
     run->error = "not enough memory to train";
-  } catch (const Training_diverged&) {
-    // A model of infinities would be written, and then refused by the
-    // predictor.
+  } catch (const Training_failure& failure) {
     destroy_model(&model);
-    run->error = "training diverged (the kernel matrix is not positive semi-definite?)";
+    run->error = failure.message;
   }
   return model;
 }

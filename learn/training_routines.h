@@ -22,17 +22,20 @@ struct Free_array {
 template <typename T>
 using Malloced_array = std::unique_ptr<T[], Free_array>;
 
-// Thrown by a routine whose solve ended with an objective or a coefficient
-// that is not a finite number, as an indefinite kernel matrix can drive the
-// dual; train_model turns it into the failure of the training.
-struct Training_diverged {};
+// Thrown by a routine that cannot complete its training; train_model
+// reports message (a static text) as the failure of the run.
+struct Training_failure {
+  const char* message;
+};
 
-// Throws Training_diverged unless the objective and the count values are
-// all finite.
+// Throws a Training_failure unless the objective and the count values are
+// all finite: an indefinite kernel matrix can drive a dual to infinity, and
+// a model of infinities would be written and then refused by the predictor.
 inline void require_finite_solution(double objective, const double* values, std::size_t count) {
   bool finite = std::isfinite(objective);
   for (std::size_t i = 0; i < count && finite; ++i) finite = std::isfinite(values[i]);
-  if (!finite) throw Training_diverged();
+  if (!finite)
+    throw Training_failure{"training diverged (the kernel matrix is not positive semi-definite?)"};
 }
 
 // c_svc (one pair of classes; labels +1/-1) and epsilon_svr: sample_count

@@ -38,9 +38,9 @@ int position_of(const Solver_MB& s, int v) {
 void shrink_out(Solver_MB& s, int v) { s.deactivate_at(position_of(s, v)); }
 void bring_back(Solver_MB& s, int v) { s.reactivate_at(position_of(s, v)); }
 
-std::vector<short> own_classes(const std::vector<reference::Variable>& variables) {
-  std::vector<short> own;
-  for (const auto& v : variables) own.push_back(static_cast<short>(v.own));
+std::vector<int> own_classes(const std::vector<reference::Variable>& variables) {
+  std::vector<int> own;
+  for (const auto& v : variables) own.push_back(v.own);
   return own;
 }
 
@@ -50,7 +50,7 @@ struct Layout_fixture {
   std::vector<int> sizes;
   reference::Sample_set set;
   std::vector<reference::Variable> variables;
-  std::vector<short> own;
+  std::vector<int> own;
   std::vector<double> class_C;
   std::vector<double> zeros;
   Parameter param;
@@ -119,10 +119,10 @@ TEST(SolverMbLayout, ThreeClassesOfSizesTwoOneOne) {
   Layout_fixture f({2, 1, 1});
   const Solver_MB& s = f.solver;
   // (sample, competing class): (2,0) (3,0) (0,1) (1,1) (3,1) (0,2) (1,2) (2,2)
-  EXPECT_EQ(f.own, (std::vector<short>{1, 2, 0, 0, 2, 0, 0, 1}));
+  EXPECT_EQ(f.own, (std::vector<int>{1, 2, 0, 0, 2, 0, 0, 1}));
   EXPECT_EQ(s.blocks().own_class, f.own);
   EXPECT_EQ(s.blocks().sample_of, (std::vector<int>{2, 3, 0, 1, 3, 0, 1, 2}));
-  EXPECT_EQ(s.blocks().other_class, (std::vector<short>{0, 0, 1, 1, 1, 2, 2, 2}));
+  EXPECT_EQ(s.blocks().other_class, (std::vector<int>{0, 0, 1, 1, 1, 2, 2, 2}));
   EXPECT_EQ(s.blocks().block_start, (std::vector<int>{0, 0, 1, 2, 4, 4, 5, 7, 8, 8}));
   EXPECT_EQ(s.blocks().inactive_start, std::vector<int>(10, 8));
   EXPECT_EQ(s.run().active_count, 8);
@@ -314,7 +314,7 @@ TEST_P(SolverMbClosedForm, MatchesTheHandSolution) {
   BONE_CLASS_Q q(set.problem, param);
   std::vector<int> sizes = {1, 1};
   std::vector<double> class_C = {c.C0, c.C1};
-  std::vector<short> own = {1, 0};
+  std::vector<int> own = {1, 0};
   std::vector<double> alpha = {0, 0};
   Solve_result result{0, nullptr};
   Solver_MB solver(test_run.box_solver(), test_run.progress());
@@ -387,7 +387,7 @@ TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
   BONE_CLASS_Q q(set.problem, param);
   const auto variables = reference::block_variables(c.sizes);
   const int l = static_cast<int>(variables.size());
-  std::vector<short> own = own_classes(variables);
+  std::vector<int> own = own_classes(variables);
   std::vector<double> alpha(l, 0.0);
   const double eps = c.eps;
   Solve_result result{0, nullptr};

@@ -18,6 +18,13 @@ std::string fixture(const std::string& name) {
   return TEVRA_TEST_DATA_DIR "/../hardening/data/" + name;
 }
 
+// count samples, each of a class of its own.
+std::string one_sample_classes(int count) {
+  std::string text;
+  for (int k = 0; k < count; ++k) text += std::to_string(k) + " 1:" + std::to_string(k % 7) + "\n";
+  return text;
+}
+
 struct Refusal_case {
   const char* name;
   std::string training_set;  // written to the file "set"
@@ -62,6 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "Error: feature index too large for the weight vector of the linear kernel"},
         Refusal_case{"LinearRegressionIndexBelowIntLimit", "1 2147483646:1\n2 1:1\n", "-s 3 -t 0",
                      "Error: feature index too large for the weight vector of the linear kernel"},
+        // kbb has (nr_class - 1) * l variables: 46341 * 46342 passes the int
+        // range (the count once wrapped and the variable arrays failed to be
+        // made), and the 16-bit class of each variable wrapped from 32768 on.
+        Refusal_case{"KbbTooManyClasses", one_sample_classes(46342), "-s 1",
+                     "Error: too many classes for kbb"},
         // One of the two folds would hold the only sample and train on none.
         Refusal_case{"CrossValidationOfOneSample", "1 1:1\n", "-v 2",
                      "Error: too few samples for 2-fold cross validation: a fold would train on none\n"}),
