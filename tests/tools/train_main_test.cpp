@@ -98,6 +98,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "Error: weight gives a class cost of 0, which c_svc with the linear kernel "
                      "cannot train (alpha seeding divides by the class cost)\n",
                      false},
+        Failure_case{"CrammerSingerHugeCost", "-s 2 -c 4e15 " + iris,
+                     "Error: a class cost is above 1e+11, where the Crammer and Singer solver "
+                     "loses its accuracy\n",
+                     false},
+        Failure_case{"SpocL2SubnormalCost", "-s 4 -c 1e-309 " + iris,
+                     "Error: a class cost is too small or too large for spoc_l2 (0.5 / cost or 2 "
+                     "* cost is not a finite number)\n",
+                     false},
         Failure_case{"ReaderBeforeValidation", "-c 0", "Wrong input format at line 3\n", false,
                      "1 1:1\n1 x\n2 :1\n"},
         Failure_case{"EmptyTrainingSet", "", "Error: no training data\n", false, ""},
