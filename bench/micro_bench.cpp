@@ -8,6 +8,7 @@
 
 #include "learn/box/box_solver.h"
 #include "learn/kernel.h"
+#include "learn/parallel.h"
 #include "learn/q_matrices.h"
 #include "learn/tevra.h"
 
@@ -199,6 +200,44 @@ void BM_BoxSubproblem(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BoxSubproblem)->Arg(2)->Arg(10)->Arg(30)->ArgName("size");
+
+// Where splitting a loop between threads starts to pay: the update of n
+// gradient entries by `columns` single-precision columns (work: n * columns
+// multiply-adds), on the calling thread (threads 1) or split in two
+// (threads 2). The threshold of learn/parallel.h is the work where the two
+// meet, with the threads already running, as they are between the loops of
+// one training.
+void BM_ParallelThreshold(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int columns = static_cast<int>(state.range(1));
+  const int threads = static_cast<int>(state.range(2));
+  std::vector<double> gradient(n, 0.0);
+  std::vector<float> data(static_cast<size_t>(n) * columns, 0.5f);
+  std::vector<double> delta(columns, 1e-3);
+  auto update = [&](int begin, int end) {
+    for (int k = 0; k < columns; ++k) {
+      const float* col = data.data() + static_cast<size_t>(k) * n;
+      const double d = delta[k];
+      for (int t = begin; t < end; ++t) gradient[t] += col[t] * d;
+    }
+  };
+  using Body = decltype(update);
+  for (auto _ : state) {
+    if (threads == 1) {
+      update(0, n);
+    } else {
+      tevra::internal::run_stretches(
+          n, threads,
+          [](const void* b, int begin, int end) { (*static_cast<const Body*>(b))(begin, end); },
+          &update);
+    }
+    benchmark::DoNotOptimize(gradient.data());
+  }
+  state.SetItemsProcessed(state.iterations() * n * columns);
+}
+BENCHMARK(BM_ParallelThreshold)
+    ->ArgsProduct({{250, 500, 1000, 2000, 4000, 8000, 16000}, {1, 10}, {1, 2}})
+    ->ArgNames({"n", "columns", "threads"});
 
 }  // namespace
 

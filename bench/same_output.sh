@@ -3,11 +3,19 @@
 # matrix of cases with two builds and compares progress output, model files
 # and predictions byte for byte.
 #
-#   bench/same_output.sh OLD_BIN_DIR NEW_BIN_DIR [DATA_DIR]
+#   bench/same_output.sh [--threads LIST] OLD_BIN_DIR NEW_BIN_DIR [DATA_DIR]
 #
 # Each BIN_DIR holds tevra-train and tevra-predict. DATA_DIR defaults to
 # bench/data as bench/run.sh prepares it (the default run is enough).
+# With --threads (for example 1,2,3,4,7) the new build runs every case once
+# per thread count (OMP_NUM_THREADS), and each run must match the old
+# build's; without it the new build runs with the environment as it is.
 set -euo pipefail
+thread_list=""
+if [ "${1:-}" = "--threads" ]; then
+  thread_list=$2
+  shift 2
+fi
 old=$1 new=$2
 data=${3:-$(cd "$(dirname "$0")" && pwd)/data}
 work=$(mktemp -d)
@@ -54,25 +62,44 @@ cases=(
   "cv-spoc|wine|-s 2 -v 3"
 )
 
+# run SIDE BIN_DIR NAME SET OPTIONS: trains and predicts one case into
+# $work/SIDE/NAME.
+run() {
+  local dir=$work/$1/$3
+  mkdir -p "$dir"
+  (cd "$dir" && "$2/tevra-train" $5 "$work/$4.train" model > train.txt 2>&1) || true
+  if [ -f "$dir/model" ]; then
+    (cd "$dir" && "$2/tevra-predict" "$work/$4.test" model predictions > predict.txt 2>&1) || true
+  fi
+}
+
+sides=(new)
+if [ -n "$thread_list" ]; then
+  sides=()
+  for t in ${thread_list//,/ }; do sides+=("new-$t"); done
+fi
+
 failed=0
 for entry in "${cases[@]}"; do
   IFS='|' read -r name set options <<< "$entry"
-  for side in old new; do
-    dir=$work/$side/$name
-    bin=${!side}
-    mkdir -p "$dir"
-    (cd "$dir" && "$bin/tevra-train" $options "$work/$set.train" model > train.txt 2>&1) || true
-    if [ -f "$dir/model" ]; then
-      (cd "$dir" && "$bin/tevra-predict" "$work/$set.test" model predictions > predict.txt 2>&1) || true
+  run old "$old" "$name" "$set" "$options"
+  for side in "${sides[@]}"; do
+    if [ "$side" = new ]; then
+      run new "$new" "$name" "$set" "$options"
+    else
+      OMP_NUM_THREADS=${side#new-} run "$side" "$new" "$name" "$set" "$options"
     fi
   done
   same=1
-  for file in train.txt model predictions predict.txt; do
-    if [ -f "$work/old/$name/$file" ] || [ -f "$work/new/$name/$file" ]; then
-      cmp -s "$work/old/$name/$file" "$work/new/$name/$file" || { same=0; echo "DIFFERS: $name $file"; }
-    fi
+  for side in "${sides[@]}"; do
+    for file in train.txt model predictions predict.txt; do
+      if [ -f "$work/old/$name/$file" ] || [ -f "$work/$side/$name/$file" ]; then
+        cmp -s "$work/old/$name/$file" "$work/$side/$name/$file" ||
+          { same=0; echo "DIFFERS: $name $file (${side})"; }
+      fi
+    done
   done
   [ "$same" = 1 ] && echo "same: $name" || failed=1
 done
-[ "$failed" = 0 ] && echo "every case is byte-identical"
+[ "$failed" = 0 ] && echo "every case is byte-identical${thread_list:+ at $thread_list threads}"
 exit $failed

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "learn/parallel.h"
+
 #include "learn/q_matrices.h"
 
 namespace tevra {
@@ -29,22 +31,31 @@ BSVR_Q::BSVR_Q(const Problem& problem, const Parameter& param)
 // Every fetch asks for the whole column of a sample: a cached one is
 // complete.
 void BSVR_Q::get_columns(const int* positions, int count, int len, const float** columns) {
-  batch_samples.resize(std::max<size_t>(batch_samples.size(), count));
+  if (static_cast<int>(batch_samples.size()) < count) {
+    batch_samples.resize(count);
+    batch_sources.resize(count);
+    batch_buffers.resize(count);
+  }
   for (int k = 0; k < count; ++k) batch_samples[k] = sample_of[positions[k]];
   cache.get(batch_samples.data(), count, sample_count, columns,
             [](float* data, int, int t, double k) { data[t] = static_cast<float>(k) + 1.0f; });
-  // The buffers are taken in call order, as count get_column calls take them.
-  for (int k = 0; k < count; ++k) columns[k] = signed_column(positions[k], len, columns[k]);
-}
-
-const float* BSVR_Q::signed_column(int i, int len, const float* column) {
-  float* const buffer = &column_buffers[static_cast<size_t>(next_buffer) * 2 * sample_count];
-  next_buffer = (next_buffer + 1) % buffer_count;
-
-  const int sign_i = signs[i];
-  for (int j = 0; j < len; ++j)
-    buffer[j] = static_cast<float>(sign_i * signs[j]) * column[sample_of[j]];
-  return buffer;
+  // The buffers are taken in call order, as count get_column calls take
+  // them; the rows of every buffer are then filled on every thread.
+  for (int k = 0; k < count; ++k) {
+    batch_sources[k] = columns[k];
+    batch_buffers[k] = &column_buffers[static_cast<size_t>(next_buffer) * 2 * sample_count];
+    columns[k] = batch_buffers[k];
+    next_buffer = (next_buffer + 1) % buffer_count;
+  }
+  parallel_for(len, static_cast<long long>(count) * len, [&](int begin, int end) {
+    for (int k = 0; k < count; ++k) {
+      float* const buffer = batch_buffers[k];
+      const float* const column = batch_sources[k];
+      const int sign_i = signs[positions[k]];
+      for (int j = begin; j < end; ++j)
+        buffer[j] = static_cast<float>(sign_i * signs[j]) * column[sample_of[j]];
+    }
+  });
 }
 
 // The cache and the Kernel part stay in sample order.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace tevra {
 
@@ -113,28 +114,36 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
   std::unique_ptr<Node*[]> own_samples(new Node*[count > 0 ? count : 1]);
   std::copy(samples_in, samples_in + count, own_samples.get());
   std::unique_ptr<int[]> own_counts(new int[count > 0 ? count : 1]);
-  for (int k = 0; k < count; ++k) {
-    int n = 0;
-    while (samples_in[k][n].index != -1) ++n;
-    own_counts[k] = n;
-  }
   std::unique_ptr<double[]> own_norms;
-  if (kernel_type == rbf) {
-    own_norms.reset(new double[count > 0 ? count : 1]);
-    for (int k = 0; k < count; ++k) own_norms[k] = dot(samples_in[k], samples_in[k]);
+  if (kernel_type == rbf) own_norms.reset(new double[count > 0 ? count : 1]);
+  // Each sample's count, largest index and norm on its own: one pass over
+  // every node, split between the threads. The nodes are not counted yet; a
+  // training set of fewer than 16 nodes a sample is rare, and cheap either
+  // way.
+  int* const counts = own_counts.get();
+  double* const norms = own_norms.get();
+  std::vector<int> largest_index(count > 0 ? count : 0);
+  parallel_for(count, 16LL * count, [&](int begin, int end) {
+    for (int k = begin; k < end; ++k) {
+      int n = 0;
+      int largest = -1;
+      for (; samples_in[k][n].index != -1; ++n) largest = std::max(largest, samples_in[k][n].index);
+      counts[k] = n;
+      largest_index[k] = largest;
+      if (norms != nullptr) norms[k] = dot(samples_in[k], samples_in[k]);
+    }
+  });
+  long long node_count = 0;
+  long long max_index = -1;
+  for (int k = 0; k < count; ++k) {
+    node_count += counts[k];
+    max_index = std::max<long long>(max_index, largest_index[k]);
   }
+  if (count > 0) average_nodes = std::max(1LL, (node_count + count - 1) / count);
 
   const bool uses_dot = kernel_type == linear || kernel_type == polynomial || kernel_type == rbf ||
                         kernel_type == sigmoid;
   if (uses_dot) {
-    long long max_index = -1;
-    long long node_count = 0;
-    for (int k = 0; k < count; ++k) {
-      for (const Node* x = samples_in[k]; x->index != -1; ++x) {
-        max_index = std::max<long long>(max_index, x->index);
-        ++node_count;
-      }
-    }
     const long long length = max_index + 1;
     if (length > 0 && (length <= kDenseRowFloor || length <= kDenseRowPerNode * node_count))
       dense_row.assign(static_cast<size_t>(length), 0.0);

@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "learn/parallel.h"
 #include "learn/q_matrix.h"
 #include "learn/tevra.h"
 
@@ -61,6 +62,12 @@ inline double sigmoid_kernel(double dot, double gamma, double coef0) {
 // falls back to pair_kernel. The dense row is an addition for speed only:
 // it changes no value.
 //
+// The rows of a column (or of a batch of columns) are independent of each
+// other: each pass hands contiguous stretches of them to the threads of
+// parallel_for, and every entry is computed exactly as on one thread. So a
+// store callback may run on several threads at once, each call for its own
+// entry.
+//
 // The Q matrices derive from it and implement Q_matrix's get_columns; the
 // swap_entries here moves the samples (and their norms) only.
 class Kernel : public Q_matrix {
@@ -83,8 +90,9 @@ class Kernel : public Q_matrix {
   // may give unsymmetric.
   bool symmetric() const { return kernel_type != precomputed; }
 
-  // Hands K(i, j) to store(j, value) for j = begin to end-1, in increasing
-  // j. The kernel type is tested once per call, never per entry.
+  // Hands K(i, j) to store(j, value) for j = begin to end-1, each once,
+  // from any thread (increasing j within each thread's stretch). The
+  // kernel type is tested once per call, never per entry.
   template <typename Store>
   void kernel_column(int i, int begin, int end, Store store) {
     kernel_column_at(i, identity_rows.data() + begin, end - begin, store);
@@ -94,7 +102,7 @@ class Kernel : public Q_matrix {
   void kernel_column_at(int i, const int* js, int n, Store store);
 
   // Column k of the batch is column rows[k]: store(k, j, K(rows[k], j)) for
-  // j = begins[k] to end-1, in increasing j for each k. Each value is
+  // j = begins[k] to end-1, each once, from any thread. Each value is
   // formed exactly as kernel_column forms it, but the other samples are
   // walked once per batch of columns instead of once per column: the batch
   // is scattered side by side into dense_block, and the independent sums
@@ -157,6 +165,12 @@ class Kernel : public Q_matrix {
   double precomputed_pair(int i, int j) const;
   double unknown_pair(int i, int j) const;
 
+  // Work of a pass over n samples for `columns` columns, in parallel_for's
+  // units: one multiply-add per node and column.
+  long long pass_work(int n, int columns) const {
+    return static_cast<long long>(n) * average_nodes * columns;
+  }
+
   // Dot product of the scattered sample with y: one pass over y.
   double dense_dot(const Node* y) const {
     double sum = 0;
@@ -182,6 +196,7 @@ class Kernel : public Q_matrix {
   void block_pass(const int* begins, int width, const int* js, int n, Finish finish);
 
   std::vector<int> identity_rows;  // 0, 1, ..., count-1: the rows of a range
+  long long average_nodes = 1;     // nodes per sample, rounded up (at least 1)
 
   // One entry per feature index 0 to the largest index of any sample; all
   // zero except while kernel_column holds a sample scattered in it. Empty
@@ -218,19 +233,23 @@ void Kernel::with_dot_kernel(Body body) const {
 
 template <typename Finish>
 void Kernel::column_pass(const int* js, int n, Finish finish) {
-  int t = 0;
-  double dots[4];
-  for (; t + 4 <= n; t += 4) {
-    dense_dots4(js + t, dots);
-    for (int u = 0; u < 4; ++u) finish(js[t + u], dots[u]);
-  }
-  for (; t < n; ++t) finish(js[t], dense_dot(samples[js[t]]));
+  parallel_for(n, pass_work(n, 1), [&](int begin, int end) {
+    int t = begin;
+    double dots[4];
+    for (; t + 4 <= end; t += 4) {
+      dense_dots4(js + t, dots);
+      for (int u = 0; u < 4; ++u) finish(js[t + u], dots[u]);
+    }
+    for (; t < end; ++t) finish(js[t], dense_dot(samples[js[t]]));
+  });
 }
 
 template <typename Store>
 void Kernel::kernel_column_at(int i, const int* js, int n, Store store) {
   if (dense_row.empty()) {
-    for (int t = 0; t < n; ++t) store(js[t], (this->*pair_kernel)(i, js[t]));
+    parallel_for(n, pass_work(n, 1), [&](int begin, int end) {
+      for (int t = begin; t < end; ++t) store(js[t], (this->*pair_kernel)(i, js[t]));
+    });
     return;
   }
   scatter(samples[i]);
@@ -268,13 +287,15 @@ template <typename Finish>
 void Kernel::block_pass(const int* begins, int width, const int* js, int n, Finish finish) {
   const double* const block = dense_block.data();
   const Block_dots dots_of = block_dots_of_width[width];
-  double dots[kMaxBatchWidth];
-  for (int t = 0; t < n; ++t) {
-    const int j = js[t];
-    dots_of(samples[j], block, dots);
-    for (int k = 0; k < width; ++k)
-      if (j >= begins[k]) finish(k, j, dots[k]);
-  }
+  parallel_for(n, pass_work(n, width), [&](int from, int to) {
+    double dots[kMaxBatchWidth];
+    for (int t = from; t < to; ++t) {
+      const int j = js[t];
+      dots_of(samples[j], block, dots);
+      for (int k = 0; k < width; ++k)
+        if (j >= begins[k]) finish(k, j, dots[k]);
+    }
+  });
 }
 
 template <typename Store>

@@ -69,14 +69,12 @@ class BSVR_Q : public Kernel {
   int buffer_count;                         // output buffers, qpsize of them
   Cached_columns cache;                     // l complete columns, sample order
   std::vector<int> batch_samples;           // samples of a get_columns call
+  std::vector<const float*> batch_sources;  // their cached columns
+  std::vector<float*> batch_buffers;        // the buffers their signed columns fill
   std::unique_ptr<signed char[]> signs;     // per position: +1 first l, -1 last l
   std::unique_ptr<int[]> sample_of;         // per position: the sample it stands for
   int next_buffer;                          // buffer the next column fills
   std::unique_ptr<float[]> column_buffers;  // buffer_count buffers of 2l floats
-
-  // Fills the next rotating buffer with position i's column, from the
-  // complete cached column of its sample.
-  const float* signed_column(int i, int len, const float* column);
 };
 
 }  // namespace tevra

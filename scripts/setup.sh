@@ -2,9 +2,11 @@
 # Installs what building and testing tevra needs, where it is missing:
 # compilers, CMake, GoogleTest, reference BLAS/LAPACK, GNU Octave (the host
 # of the extension modules and their tests), the locale sources from which
-# a test builds a locale whose decimal point is a comma, and for the Python
+# a test builds a locale whose decimal point is a comma, for the Python
 # package Debian's Python 3 with pybind11, numpy, scipy, scikit-learn, Dask,
-# matplotlib, pytest and the tools to install it with pip.
+# matplotlib, pytest and the tools to install it with pip, and for the race
+# check clang with LLVM's OpenMP runtime, its Archer tool and
+# ThreadSanitizer.
 set -euo pipefail
 need=()
 command -v g++ >/dev/null || need+=(g++)
@@ -17,6 +19,9 @@ command -v octave-cli >/dev/null || need+=(octave)
 command -v mkoctfile >/dev/null || need+=(liboctave-dev)
 command -v localedef >/dev/null || need+=(libc-bin)
 [ -f /usr/share/i18n/locales/de_DE ] || need+=(locales)
+[ -x /usr/lib/llvm-14/bin/clang++ ] || need+=(clang-14)
+[ -e /usr/lib/llvm-14/lib/libarcher.so ] || need+=(libomp-14-dev)
+compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.tsan-x86_64.a" >/dev/null || need+=(libclang-rt-14-dev)
 for package in python3-dev pybind11-dev python3-pybind11 python3-numpy python3-scipy \
                python3-sklearn python3-dask python3-distributed python3-matplotlib python3-pytest \
                python3-pip python3-venv python3-setuptools python3-wheel; do

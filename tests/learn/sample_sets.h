@@ -53,7 +53,7 @@ inline Sample_set make_set(std::initializer_list<Entries> rows) {
   return set;
 }
 
-// Reads the features of a sparse data file of the test data.
+// Reads the samples and labels of a sparse data file of the test data.
 inline Sample_set read_samples(const std::string& name) {
   Sample_set set;
   std::ifstream in(std::string(TEVRA_TEST_DATA_DIR) + "/" + name);
@@ -61,7 +61,8 @@ inline Sample_set read_samples(const std::string& name) {
   while (std::getline(in, line)) {
     std::istringstream tokens(line);
     std::string token;
-    tokens >> token;  // label
+    tokens >> token;
+    set.labels.push_back(std::stod(token));
     Entries row;
     while (tokens >> token) {
       const size_t colon = token.find(':');

@@ -269,5 +269,41 @@ TEST_F(PredictTool, PredictsAHeldOutSetFromATrainedModel) {
   EXPECT_EQ(count, 169);
 }
 
+// Lines are predicted in batches on several threads: the file must still
+// receive every prediction in input order, across batch boundaries, and a
+// malformed line deep in a batch must stop the run right there.
+TEST_F(PredictTool, ManyLinesOnSeveralThreadsKeepTheirOrder) {
+  const int lines = 10000;  // more than two batches
+  const int bad = 9000;     // in the third batch
+  std::string test, broken, expected, expected_before_bad;
+  for (int i = 1; i <= lines; ++i) {
+    const std::string line = std::to_string(i) + " 1:" + std::to_string(i - 1) + "\n";
+    test += line;
+    broken += i == bad ? "1 2:1 1:1\n" : line;
+    expected += std::to_string(i) + "\n";
+    if (i < bad) expected_before_bad += std::to_string(i) + "\n";
+  }
+  write_file(work_path("model"), kRegressionModel);
+  const std::string arguments =
+      work_path("test") + " " + work_path("model") + " " + work_path("predictions");
+  for (const std::string threads : {"1", "3"}) {
+    const std::string command = "OMP_NUM_THREADS=" + threads + " " + predict_command(arguments);
+    write_file(work_path("test"), test);
+    Run_result result = run_in_work_dir(command);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(read_file(work_path("predictions")) == expected) << threads << " threads";
+    EXPECT_EQ(result.out,
+              "Mean squared error = 0 (regression)\n"
+              "Squared correlation coefficient = 1 (regression)\n");
+
+    write_file(work_path("test"), broken);
+    result = run_in_work_dir(command);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Wrong input format at line " + std::to_string(bad) + "\n");
+    EXPECT_TRUE(read_file(work_path("predictions")) == expected_before_bad)
+        << threads << " threads";
+  }
+}
+
 }  // namespace
 }  // namespace tevra

@@ -15,7 +15,7 @@
 #include "tools/common/line_reader.h"
 #include "tools/common/regression_summary.h"
 #include "tools/common/same_file.h"
-#include "tools/common/sample_line.h"
+#include "tools/predict/line_batch.h"
 #include "tools/predict/required_entries.h"
 
 namespace {
@@ -61,25 +61,29 @@ int main(int argc, char** argv) try {
 
   const int svm_type = model->param.svm_type;
   const int required_entries = required_entry_count(*model);
-  Sample_buffer sample = make_sample_buffer();
+  // Lines are predicted a batch at a time on every thread, and written and
+  // summed in input order.
+  Line_batch batch(*model, [model, required_entries](const Node* row, int entry_count) {
+    return row_fits_model(*model, required_entries, row, entry_count);
+  });
   Totals totals;
   int line_number = 0;
-  const char* line;
-  while ((line = read_line(input)) != nullptr) {
-    ++line_number;
-    double y;
-    int entry_count;
-    if (!parse_sample_line(line, line_length, &sample, &y, &entry_count) ||
-        !row_fits_model(*model, required_entries, sample.nodes, entry_count)) {
-      std::fflush(output);
-      report_input_error(line_number);
+  for (int lines; (lines = batch.read(input)) > 0;) {
+    batch.predict();
+    for (int k = 0; k < lines; ++k) {
+      ++line_number;
+      if (!batch.well_formed(k)) {
+        std::fflush(output);
+        report_input_error(line_number);
+      }
+      std::fputs(batch.text(k), output);
+      const double v = batch.prediction(k);
+      const double y = batch.target(k);
+      if (v == y) ++totals.correct;
+      totals.error += (v - y) * (v - y);
+      totals.sums.add(v, y);
+      ++totals.total;
     }
-    const double v = predict_value(model, sample.nodes);
-    std::fprintf(output, "%g\n", v);
-    if (v == y) ++totals.correct;
-    totals.error += (v - y) * (v - y);
-    totals.sums.add(v, y);
-    ++totals.total;
   }
   if (std::ferror(input)) {
     std::fflush(output);
@@ -104,7 +108,6 @@ int main(int argc, char** argv) try {
   }
 
   destroy_model(&model);
-  release_sample_buffer(&sample);
   std::fclose(input);
   return write_failed ? 1 : 0;
 } catch (const std::bad_alloc&) {

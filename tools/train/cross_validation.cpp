@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "learn/parallel.h"
 #include "tools/common/regression_summary.h"
 
 namespace tevra {
@@ -24,6 +25,12 @@ void shuffle(Problem* problem) {
     std::swap(problem->samples[i], problem->samples[j]);
     std::swap(problem->labels[i], problem->labels[j]);
   }
+}
+
+// Work of predicting `count` samples, in the units of parallel_for: a few
+// steps per support vector and sample.
+long long prediction_work(const Model& model, int count) {
+  return 4LL * count * (static_cast<long long>(model.total_sv) + 1);
 }
 
 // Position of the first sample of fold k, in 64 bits: k * l overflows an
@@ -54,6 +61,7 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
   Regression_sums totals;  // over every held-out prediction
   std::vector<Node*> samples(l);
   std::vector<double> labels(l);
+  std::vector<double> predictions(l);
   for (int k = 0; k < fold_count; ++k) {
     const int begin = fold_start(k, l, fold_count);
     const int end = fold_start(k + 1, l, fold_count);
@@ -73,10 +81,21 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
 
     Model* model = train_model(run, &training, &param);
     if (model == nullptr) return false;
+    // The held-out samples are predicted on every thread, then counted and
+    // summed in fold order.
+    Node* const* const held_out = problem->samples + begin;
+    try {
+      parallel_for(end - begin, prediction_work(*model, end - begin), [&](int from, int to) {
+        for (int j = from; j < to; ++j) predictions[j] = predict_value(model, held_out[j]);
+      });
+    } catch (...) {
+      destroy_model(&model);
+      throw;
+    }
     int correct = 0;
     double fold_error = 0;
     for (int j = begin; j < end; ++j) {
-      const double v = predict_value(model, problem->samples[j]);
+      const double v = predictions[j - begin];
       const double y = problem->labels[j];
       if (regression) {
         fold_error += (v - y) * (v - y);

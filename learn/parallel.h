@@ -1,0 +1,77 @@
+// Loops of independent entries, split between the threads of the machine.
+//
+// The thread count is OpenMP's: OMP_NUM_THREADS, or every core. A loop
+// hands each thread one contiguous stretch of its entries, and every entry
+// is computed exactly as one thread computes it, so results do not depend
+// on the thread count: nothing here reduces across entries. A loop whose
+// work is below a threshold runs on the calling thread, where starting the
+// other threads would cost more than they save.
+//
+// Only parallel.cpp is compiled with OpenMP; this header is plain C++.
+#ifndef TEVRA_LEARN_PARALLEL_H_
+#define TEVRA_LEARN_PARALLEL_H_
+
+namespace tevra {
+
+// Work below which a loop stays on one thread, in units of one
+// multiply-add over a double (a gradient entry times one column, one node
+// of a dot product). Measured on the loops that use it: see
+// bench/micro_bench.cpp (the ParallelThreshold benchmarks).
+constexpr long long kParallelWorkThreshold = 20000;
+
+// Threads a loop started here may use: 1 inside a parallel region (loops
+// do not nest), else OpenMP's current thread count.
+int available_threads();
+
+// Runs body(begin, end) on [0, n): on the calling thread alone when the
+// loop's work (in the units above) is below the threshold or one thread is
+// available, else on each thread of a team for its own contiguous stretch.
+// An exception thrown by body on any thread is caught there and the first
+// one is rethrown on the calling thread once every stretch has ended.
+template <typename Body>
+void parallel_for(int n, long long work, const Body& body);
+
+// Threads parallel_for would use for a loop of n entries and this work.
+int threads_for(int n, long long work);
+
+// For the tests: while an object lives, loops started from the thread that
+// made it use `threads` threads, and every loop with at least two entries
+// is split whatever its work, so that small fixtures exercise the threaded
+// paths. The splitting applies to loops started from any thread; make one
+// only where no other training runs meanwhile.
+class Split_every_loop {
+ public:
+  explicit Split_every_loop(int threads);
+  ~Split_every_loop();
+  Split_every_loop(const Split_every_loop&) = delete;
+  Split_every_loop& operator=(const Split_every_loop&) = delete;
+
+ private:
+  int previous_threads;  // the calling thread's count before
+};
+
+namespace internal {
+
+using Stretch_function = void (*)(const void* body, int begin, int end);
+
+// Runs stretch(body, begin, end) on `threads` threads over [0, n).
+void run_stretches(int n, int threads, Stretch_function stretch, const void* body);
+
+}  // namespace internal
+
+template <typename Body>
+void parallel_for(int n, long long work, const Body& body) {
+  const int threads = threads_for(n, work);
+  if (threads <= 1) {
+    if (n > 0) body(0, n);
+    return;
+  }
+  internal::run_stretches(
+      n, threads,
+      [](const void* b, int begin, int end) { (*static_cast<const Body*>(b))(begin, end); },
+      &body);
+}
+
+}  // namespace tevra
+
+#endif  // TEVRA_LEARN_PARALLEL_H_
