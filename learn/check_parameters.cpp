@@ -4,13 +4,13 @@
 // applied to every formulation (the regression solvers divide by qpsize and
 // size their working set with it). After them come the checks that keep a
 // run from hanging or producing numbers that are not finite: real values that
-// are not finite, a working set whose sub-problem matrix cannot be indexed,
-// class weights below 0 for a class that exists (or 0 where the formulation
-// divides by the class cost), class costs whose derived constants are not
-// finite or lie beyond the Crammer and Singer solver's accuracy, an empty
-// training set, and a largest feature index that the linear path's weight
-// vector (one entry per index, the bias, and one padding entry) cannot
-// index.
+// are not finite, the solver family of -a and what it can train, a working
+// set whose sub-problem matrix cannot be indexed, class weights below 0 for a
+// class that exists (or 0 where the formulation divides by the class cost),
+// class costs whose derived constants are not finite or lie beyond the
+// Crammer and Singer solver's accuracy, an empty training set, and a largest
+// feature index that the linear path's weight vector (one entry per index,
+// the bias, and one padding entry) cannot index.
 #include <climits>
 #include <cmath>
 #include <cstddef>
@@ -159,9 +159,20 @@ const char* check_weights(const Problem* problem, const Parameter& param) {
 
 }  // namespace
 
+// The coordinate-descent solvers work on an explicit weight vector, so
+// they exist for the linear kernel only, and not for kbb.
+const char* check_algorithm(const Parameter& param) {
+  if (param.algorithm != 0 && param.algorithm != 1) return "unknown algorithm (-a takes 0 or 1)";
+  if (param.algorithm == 1 && param.kernel_type != linear) return "-a 1 needs the linear kernel";
+  if (param.algorithm == 1 && param.svm_type == kbb)
+    return "-a 1 is not available for kbb (-s 1); use -a 0";
+  return nullptr;
+}
+
 const char* check_parameters(const Problem* problem, const Parameter* param) {
   if (const char* message = check_basic_rules(*param)) return message;
   if (const char* message = check_finite_values(*param)) return message;
+  if (const char* message = check_algorithm(*param)) return message;
   if (param->qpsize > largest_qpsize)
     return "qpsize too large: the qpsize x qpsize sub-problem matrix cannot be held";
   if (const char* message = check_weights(problem, *param)) return message;
@@ -169,7 +180,8 @@ const char* check_parameters(const Problem* problem, const Parameter* param) {
   // The bias slot is max_index + 1 and the padding slot after it
   // max_index + 2, which is also the weight vector's length as an int.
   if (problem != nullptr && problem->max_index > largest_linear_index &&
-      param->kernel_type == linear && (param->svm_type == c_svc || param->svm_type == epsilon_svr))
+      param->kernel_type == linear &&
+      (param->svm_type == c_svc || param->svm_type == epsilon_svr || param->algorithm == 1))
     return "feature index too large for the weight vector of the linear kernel (2147483645 at "
            "most)";
   return nullptr;

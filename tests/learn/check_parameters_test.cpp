@@ -196,6 +196,51 @@ INSTANTIATE_TEST_SUITE_P(
                   "shrinking != 0 and shrinking != 1"}),
     case_name);
 
+// -a 1 works on an explicit weight vector: the linear kernel only, and
+// every formulation but kbb.
+INSTANTIATE_TEST_SUITE_P(
+    Algorithm, CheckParameters,
+    testing::Values(
+        Rule_case{"UnknownAlgorithm", [](Parameter* p) { p->algorithm = 2; },
+                  "unknown algorithm (-a takes 0 or 1)"},
+        Rule_case{"NegativeAlgorithm", [](Parameter* p) { p->algorithm = -1; },
+                  "unknown algorithm (-a takes 0 or 1)"},
+        Rule_case{"CoordinateDescentNeedsLinear", [](Parameter* p) { p->algorithm = 1; },
+                  "-a 1 needs the linear kernel"},
+        Rule_case{"CoordinateDescentPrecomputed",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->kernel_type = precomputed;
+                  },
+                  "-a 1 needs the linear kernel"},
+        Rule_case{"CoordinateDescentKbb",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->kernel_type = linear;
+                    p->svm_type = kbb;
+                  },
+                  "-a 1 is not available for kbb (-s 1); use -a 0"},
+        Rule_case{"CoordinateDescentLinearPasses",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->kernel_type = linear;
+                  },
+                  nullptr},
+        Rule_case{"CoordinateDescentSpocL2Passes",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->kernel_type = linear;
+                    p->svm_type = spoc_l2;
+                  },
+                  nullptr},
+        Rule_case{"BasicRulesFirst",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->C = 0;
+                  },
+                  "C <= 0"}),
+    case_name);
+
 INSTANTIATE_TEST_SUITE_P(
     Qpsize, CheckParameters,
     testing::Values(Rule_case{"LargestHeld", [](Parameter* p) { p->qpsize = 46340; }, nullptr},
@@ -342,15 +387,18 @@ TEST(CheckParametersProblem, LinearWeightVectorMustFitIntIndices) {
   struct Case {
     int svm_type, kernel_type, max_index;
     const char* message;
+    int algorithm = 0;
   } cases[] = {{c_svc, linear, 2147483645, nullptr},      {c_svc, linear, 2147483646, too_large},
                {epsilon_svr, linear, 2147483646, too_large}, {c_svc, linear, 2147483647, too_large},
-               {c_svc, rbf, 2147483647, nullptr},         {kbb, linear, 2147483647, nullptr}};
+               {c_svc, rbf, 2147483647, nullptr},         {kbb, linear, 2147483647, nullptr},
+               {spoc, linear, 2147483646, too_large, 1},  {spoc, linear, 2147483646, nullptr, 0}};
   for (const Case& c : cases) {
     One_sample_problem data;
     data.problem.max_index = c.max_index;
     Parameter param = default_parameter();
     param.svm_type = c.svm_type;
     param.kernel_type = c.kernel_type;
+    param.algorithm = c.algorithm;
     const char* message = check_parameters(&data.problem, &param);
     if (c.message == nullptr) {
       EXPECT_EQ(message, nullptr) << c.max_index << ": " << message;
