@@ -111,9 +111,11 @@ def _client(settings):
 
     if settings.scheduler:
         return Client(settings.scheduler), None
-    # One single-threaded process per core: each point keeps one core busy.
+    # One single-threaded process per core: each point keeps one core busy,
+    # so the library's own loops stay on one thread in each.
     cluster = LocalCluster(n_workers=settings.workers or os.cpu_count(), threads_per_worker=1,
-                           processes=True, dashboard_address=":0", silence_logs=logging.ERROR)
+                           processes=True, dashboard_address=":0", silence_logs=logging.ERROR,
+                           env={"OMP_NUM_THREADS": "1"})
     return Client(cluster), cluster
 
 
