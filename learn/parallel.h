@@ -34,6 +34,20 @@ void parallel_for(int n, long long work, const Body& body);
 // Threads parallel_for would use for a loop of n entries and this work.
 int threads_for(int n, long long work);
 
+// The stretch s of `stretches` over [0, n): [n*s/stretches, n*(s+1)/stretches).
+inline int stretch_begin(int n, int stretches, int s) {
+  return static_cast<int>(static_cast<long long>(n) * s / stretches);
+}
+
+// Runs body(s, begin, end) for every stretch s of `stretches` over [0, n)
+// (empty ones too, when n < stretches), each on some thread of a team (on
+// the calling thread alone when stretches is 1). For loops whose stretches each keep a partial result of
+// their own, merged afterwards in stretch order: the split depends only on
+// n and stretches, never on the threads that happen to run it. Exceptions
+// as for parallel_for.
+template <typename Body>
+void for_each_stretch(int n, int stretches, const Body& body);
+
 // For the tests: while an object lives, loops started from the thread that
 // made it use `threads` threads, and every loop with at least two entries
 // is split whatever its work, so that small fixtures exercise the threaded
@@ -52,12 +66,27 @@ class Split_every_loop {
 
 namespace internal {
 
-using Stretch_function = void (*)(const void* body, int begin, int end);
+using Stretch_function = void (*)(const void* body, int stretch, int begin, int end);
 
-// Runs stretch(body, begin, end) on `threads` threads over [0, n).
-void run_stretches(int n, int threads, Stretch_function stretch, const void* body);
+// Runs stretch(body, s, begin, end) for the `stretches` stretches of [0, n)
+// on a team of that many threads.
+void run_stretches(int n, int stretches, Stretch_function stretch, const void* body);
 
 }  // namespace internal
+
+template <typename Body>
+void for_each_stretch(int n, int stretches, const Body& body) {
+  if (stretches <= 1) {
+    body(0, 0, n);
+    return;
+  }
+  internal::run_stretches(
+      n, stretches,
+      [](const void* b, int s, int begin, int end) {
+        (*static_cast<const Body*>(b))(s, begin, end);
+      },
+      &body);
+}
 
 template <typename Body>
 void parallel_for(int n, long long work, const Body& body) {
@@ -66,10 +95,7 @@ void parallel_for(int n, long long work, const Body& body) {
     if (n > 0) body(0, n);
     return;
   }
-  internal::run_stretches(
-      n, threads,
-      [](const void* b, int begin, int end) { (*static_cast<const Body*>(b))(begin, end); },
-      &body);
+  for_each_stretch(n, threads, [&body](int, int begin, int end) { body(begin, end); });
 }
 
 }  // namespace tevra
