@@ -34,6 +34,13 @@ void parallel_for(int n, long long work, const Body& body);
 // Threads parallel_for would use for a loop of n entries and this work.
 int threads_for(int n, long long work);
 
+// parallel_for for entries of unequal cost: entry i costs
+// cumulative[i + 1] - cumulative[i] (cumulative has n + 1 non-decreasing
+// entries from 0), and each stretch takes about an equal share of the
+// whole cost cumulative[n] instead of an equal number of entries.
+template <typename Cumulative, typename Body>
+void parallel_for_balanced(int n, const Cumulative* cumulative, const Body& body);
+
 // The stretch s of `stretches` over [0, n): [n*s/stretches, n*(s+1)/stretches).
 inline int stretch_begin(int n, int stretches, int s) {
   return static_cast<int>(static_cast<long long>(n) * s / stretches);
@@ -86,6 +93,33 @@ void for_each_stretch(int n, int stretches, const Body& body) {
         (*static_cast<const Body*>(b))(s, begin, end);
       },
       &body);
+}
+
+template <typename Cumulative, typename Body>
+void parallel_for_balanced(int n, const Cumulative* cumulative, const Body& body) {
+  const long long work = n > 0 ? static_cast<long long>(cumulative[n]) : 0;
+  const int threads = threads_for(n, work);
+  if (threads <= 1) {
+    if (n > 0) body(0, n);
+    return;
+  }
+  // Stretch s ends at the first entry whose cumulative cost reaches its
+  // share; the last one ends at n.
+  auto end_of = [&](int s) {
+    if (s == threads) return n;
+    const long long share = work * s / threads;
+    int lo = 0, hi = n;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (static_cast<long long>(cumulative[mid]) < share) lo = mid + 1; else hi = mid;
+    }
+    return lo;
+  };
+  for_each_stretch(threads, threads, [&](int s, int, int) {
+    const int begin = end_of(s);
+    const int end = end_of(s + 1);
+    if (begin < end) body(begin, end);
+  });
 }
 
 template <typename Body>
