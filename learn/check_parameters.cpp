@@ -4,10 +4,11 @@
 // applied to every formulation (the regression solvers divide by qpsize and
 // size their working set with it). After them come the checks that keep a
 // run from hanging or producing numbers that are not finite: real values that
-// are not finite, a working set whose sub-problem matrix cannot be indexed,
-// class weights below 0 (or 0 where the formulation divides by the class
-// cost), an empty training set, and a largest feature index that the linear
-// path's weight vector (one entry per index, then the bias) cannot index.
+// are not finite, the solver family of -a and what it can train, a working
+// set whose sub-problem matrix cannot be indexed, class weights below 0 (or 0
+// where the formulation divides by the class cost), an empty training set,
+// and a largest feature index that the linear path's weight vector (one entry
+// per index, then the bias) cannot index.
 #include <climits>
 #include <cmath>
 
@@ -94,15 +95,26 @@ const char* check_weights(const Parameter& param) {
 
 }  // namespace
 
+// The coordinate-descent solvers work on an explicit weight vector, so
+// they exist for the linear kernel only, and not for kbb.
+const char* check_algorithm(const Parameter& param) {
+  if (param.algorithm != 0 && param.algorithm != 1) return "unknown algorithm (-a takes 0 or 1)";
+  if (param.algorithm == 1 && param.kernel_type != linear) return "-a 1 needs the linear kernel";
+  if (param.algorithm == 1 && param.svm_type == kbb)
+    return "-a 1 is not available for kbb (-s 1); use -a 0";
+  return nullptr;
+}
+
 const char* check_parameters(const Problem* problem, const Parameter* param) {
   if (const char* message = check_basic_rules(*param)) return message;
   if (const char* message = check_finite_values(*param)) return message;
+  if (const char* message = check_algorithm(*param)) return message;
   if (param->qpsize > largest_qpsize)
     return "qpsize too large: the qpsize x qpsize sub-problem matrix cannot be held";
   if (const char* message = check_weights(*param)) return message;
   if (problem != nullptr && problem->sample_count <= 0) return "no training data";
   if (problem != nullptr && problem->max_index == INT_MAX && param->kernel_type == linear &&
-      (param->svm_type == c_svc || param->svm_type == epsilon_svr))
+      (param->svm_type == c_svc || param->svm_type == epsilon_svr || param->algorithm == 1))
     return "feature index 2147483647 is too large for the weight vector of the linear kernel";
   return nullptr;
 }

@@ -44,12 +44,23 @@ double dot(const Node* x, const Node* y) {
   return sum;
 }
 
+double kernel_of_dot(double dot_product, const Parameter& param) {
+  switch (param.kernel_type) {
+    case polynomial:
+      return polynomial_kernel(dot_product, param.gamma, param.coef0, param.degree);
+    case sigmoid:
+      return sigmoid_kernel(dot_product, param.gamma, param.coef0);
+    default:
+      return dot_product;
+  }
+}
+
 double kernel_value(const Node* x, const Node* y, const Parameter& param) {
   switch (param.kernel_type) {
     case linear:
-      return dot(x, y);
     case polynomial:
-      return polynomial_kernel(dot(x, y), param.gamma, param.coef0, param.degree);
+    case sigmoid:
+      return kernel_of_dot(dot(x, y), param);
     case rbf: {
       // Squared distance by one merge walk, not from squared norms.
       double sum = 0;
@@ -71,8 +82,6 @@ double kernel_value(const Node* x, const Node* y, const Parameter& param) {
       for (; y->index != -1; ++y) sum += y->value * y->value;
       return rbf_kernel(sum, param.gamma);
     }
-    case sigmoid:
-      return sigmoid_kernel(dot(x, y), param.gamma, param.coef0);
     case precomputed:
       return x[static_cast<int>(y->value)].value;
     default:

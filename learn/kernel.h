@@ -25,6 +25,10 @@ double dot(const Node* x, const Node* y);
 // the kernel settings of param. 0 for an unknown kernel_type.
 double kernel_value(const Node* x, const Node* y, const Parameter& param);
 
+// What kernel_value gives for the linear, polynomial and sigmoid kernels
+// when dot(x, y) is dot_product.
+double kernel_of_dot(double dot_product, const Parameter& param);
+
 // Most columns kernel_columns computes in one pass over the samples.
 constexpr int kMaxBatchWidth = 16;
 

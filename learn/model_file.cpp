@@ -547,6 +547,7 @@ Model* load_model_file(const char* file_name) {
     std::free(model);
     return nullptr;
   }
+  index_support_vectors(model);
   return model;
 }
 

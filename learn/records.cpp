@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "learn/sv_columns.h"
+
 namespace tevra {
 
 const char* const svm_type_names[] = {"c_svc", "kbb", "spoc", "epsilon_svr", "spoc_l2", nullptr};
@@ -27,6 +29,7 @@ Parameter default_parameter() {
   param.qpsize = 10;
   param.Cbegin = 1;
   param.Cstep = 2;
+  param.algorithm = 0;
   return param;
 }
 
@@ -58,6 +61,8 @@ void release_model_contents(Model* model) {
   model->label = nullptr;
   std::free(model->nr_sv);
   model->nr_sv = nullptr;
+  delete model->sv_columns;
+  model->sv_columns = nullptr;
 }
 
 void destroy_model(Model** model) {

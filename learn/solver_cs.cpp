@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "learn/crammer_singer_step.h"
+
 namespace tevra {
 
 namespace {
@@ -210,23 +212,8 @@ void Solver_CS::update_sample(int i) {
   for (int m = 0; m < k; ++m) B[m] = r.gradient[class_entry(i, m)] - A * r.alpha[entry(i, m)];
   B[y] -= r.label_diagonal[y] * r.alpha[entry(i, y)];
 
-  if (A > 0) {
-    solve_sample(A, B, r.class_C[y], y, a);
-  } else {
-    // Without curvature the sub-problem is linear in the mass moved from the
-    // label to the most attractive other class. A negative Q_ii (a kernel
-    // that is not positive semi-definite) is treated the same way: the
-    // closed form would give values that break the sample's equality
-    // constraint, or infinite ones, and this step stays feasible and finite.
-    for (int m = 0; m < k; ++m) a[m] = 0;
-    int b = 0;
-    for (int m = 1; m < k; ++m)
-      if (B[m] > B[b]) b = m;
-    if (b != y) {
-      a[y] = r.svm_type == spoc_l2 ? 2 * r.class_C[y] * (B[b] - B[y]) : r.class_C[y];
-      a[b] = -a[y];
-    }
-  }
+  solve_crammer_singer_step(A, B, k, y, r.class_C[y], r.label_diagonal[y], r.label_bound[y],
+                            r.sort_buffer.data(), a);
 
   // Every gradient entry receives exactly one column term, so the order in
   // which samples and classes are walked leaves the sums alone; the label's
@@ -268,39 +255,6 @@ void Solver_CS::update_sample(int i) {
     select_among(begin, end, &r.next_violation, &r.next_sample);
   }
   r.next_known = true;
-}
-
-void Solver_CS::solve_sample(double A, const double* B, double cost, int y, double* result) {
-  const int k = run_.nr_class;
-  const double d = run_.label_diagonal[y];
-  const double U = run_.label_bound[y];
-  const double phi = A / (A + d);
-  double* D = run_.sort_buffer.data();
-  const auto larger_first = [](double u, double v) { return u > v; };
-
-  for (int m = 0; m < k; ++m) D[m] = B[m];
-  D[y] += A * cost;
-  if (U == infinity) {
-    // The label's entry has its own weight phi and stays out of the sort.
-    std::swap(D[0], D[y]);
-    std::sort(D + 1, D + k, larger_first);
-  } else {
-    std::sort(D, D + k, larger_first);
-  }
-  D[k] = -infinity;
-
-  double beta = (D[0] - A * cost) * phi;
-  int r = 1;
-  // A > 0 gives phi in (0, 1], so the sentinel ends the walk at r = k at the
-  // latest.
-  while ((r - 1 + phi) * D[r] > beta) {
-    beta += D[r];
-    ++r;
-  }
-  beta /= (r - 1 + phi);
-
-  for (int m = 0; m < k; ++m) result[m] = std::min(0.0, (beta - B[m]) / A);
-  result[y] = std::min(U, (beta - B[y]) / (A + d));
 }
 
 void Solver_CS::shrink() {

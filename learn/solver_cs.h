@@ -138,13 +138,6 @@ class Solver_CS {
   // next selection (next_sample, next_violation) while the gradient is hot.
   void update_sample(int i);
 
-  // Closed-form minimiser of the one-sample sub-problem
-  //   1/2 A |a|^2 + 1/2 d_y a_y^2 + B'a,  sum(a) = 0,  a_m <= 0 (m != y),
-  //   a_y <= U_y,
-  // for A > 0, with d and U of the run's classes; writes the k values to
-  // result.
-  void solve_sample(double A, const double* B, double cost, int y, double* result);
-
   // Removes samples from the active set; once per run brings some back.
   void shrink();
 

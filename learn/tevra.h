@@ -53,7 +53,13 @@ struct Parameter {
   int qpsize;          // working-set size of the decomposition solvers
   double Cbegin;       // first cost of alpha seeding (linear kernel)
   double Cstep;        // factor between successive seeding costs
+  int algorithm;       // 0: decomposition solvers; 1: dual coordinate descent
+                       // (linear kernel; c_svc, epsilon_svr, spoc, spoc_l2)
 };
+
+// A feature-major copy of a model's support vectors for fast prediction
+// with the dot-product kernels (opaque; see index_support_vectors).
+struct Support_vector_columns;
 
 // A trained model; fields in this order.
 struct Model {
@@ -66,6 +72,7 @@ struct Model {
   int* label;              // class labels (absent for epsilon_svr)
   int* nr_sv;              // support vectors per class (absent for epsilon_svr)
   int owns_sv_nodes;       // 1: SV[0] starts one node block owned by the model
+  Support_vector_columns* sv_columns;  // owned; null: predict from SV alone
 };
 
 // The parameters the training tool starts from before it reads its options.
@@ -126,8 +133,19 @@ int save_model_file(const char* file_name, const Model* model);
 // Reads a model file; null on failure (after one message for bad content).
 Model* load_model_file(const char* file_name);
 
+// Gives the model its sv_columns (replacing any it had), a copy of SV that
+// makes prediction with the linear, polynomial and sigmoid kernels faster
+// and changes no bit of it; for other kernels it leaves sv_columns null.
+// load_model_file calls it; call it on a trained model before predicting
+// many samples. SV must not change afterwards; release_model_contents
+// frees the copy.
+void index_support_vectors(Model* model);
+
 // Predicted class label, or regression value, of sample x.
 double predict_value(const Model* model, const Node* x);
+// values[b] = predict_value(model, samples[b]) for b = 0 to count-1, with
+// the samples walked together where that is faster.
+void predict_values(const Model* model, const Node* const* samples, int count, double* values);
 
 }  // namespace tevra
 

@@ -1,6 +1,6 @@
 // Two-class (one pair of c_svc classes) and regression training: Solver_B
-// over BSVC_Q / BSVR_Q, or Solver_B_linear with alpha seeding for the
-// linear kernel.
+// over BSVC_Q / BSVR_Q, or Solver_B_linear (or dual coordinate descent
+// under -a 1) with alpha seeding for the linear kernel.
 #include "learn/train_bounded.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "learn/alpha_seeding.h"
+#include "learn/coordinate_descent/dual_coordinate_descent.h"
 #include "learn/q_matrices.h"
 #include "learn/solver_b_linear.h"
 #include "learn/training_routines.h"
@@ -29,8 +30,9 @@ int bias_slot_of(const Problem& problem) {
   return largest + 1;
 }
 
-// Linear kernel: seeding from Cbegin, then the requested costs. Prints the
-// summed iteration count, which Solver_B_linear leaves to its caller.
+// Linear kernel: seeding from Cbegin, then the requested costs, each solve
+// by Solver_B_linear or, under -a 1, by dual coordinate descent. Prints the
+// summed iteration count, which neither solver prints itself.
 void solve_linear(Training_run& run, const Problem& problem, const Parameter& param, int l,
                   Node* const* samples,
                   const double* linear_term, const signed char* signs, double* alpha,
@@ -38,6 +40,7 @@ void solve_linear(Training_run& run, const Problem& problem, const Parameter& pa
   const int bias_slot = bias_slot_of(problem);
   std::vector<double> w(static_cast<size_t>(bias_slot) + 1, 0.0);
   Solver_B_linear solver(run.box_solver, run.progress);
+  Dual_coordinate_descent descent(run.progress);
   const Seeding_state state{l, samples, signs, alpha, w.data(), static_cast<int>(w.size()),
                             bias_slot};
   const int total = seed_alpha(
@@ -46,6 +49,15 @@ void solve_linear(Training_run& run, const Problem& problem, const Parameter& pa
         // Every solve but the last hands back bounds nobody reads.
         std::free(result->bounds);
         result->bounds = nullptr;
+        if (param.algorithm == 1 && param.svm_type == epsilon_svr) {
+          return descent.solve_regression(problem.sample_count, problem.samples, problem.labels,
+                                          param.p, alpha, w.data(), bias_slot, c_pos, param.eps,
+                                          param.shrinking, result);
+        }
+        if (param.algorithm == 1) {
+          return descent.solve_two_class(l, samples, signs, alpha, w.data(), bias_slot, c_pos,
+                                         c_neg, param.eps, param.shrinking, result);
+        }
         return solver.optimize_linear(l, samples, linear_term, signs, alpha, w.data(), bias_slot,
                                       c_pos, c_neg, param.eps, result, param.shrinking,
                                       param.qpsize);

@@ -1,9 +1,11 @@
 // Training routine of the Crammer and Singer formulations (spoc, spoc_l2):
 // one problem over all classes, solved by Solver_CS on the plain kernel
-// (no constant 1 is added: these formulations have no bias).
+// (no constant 1 is added: these formulations have no bias), or under -a 1
+// by the sequential dual method over an explicit weight matrix.
 #include <cstdlib>
 #include <vector>
 
+#include "learn/coordinate_descent/sequential_dual.h"
 #include "learn/q_matrices.h"
 #include "learn/solver_cs.h"
 #include "learn/training_routines.h"
@@ -23,7 +25,11 @@ double* train_crammer_singer(Training_run& run, const Problem& problem, const Pa
   std::vector<int> class_index(l);
   for (int i = 0; i < l; ++i) class_index[i] = static_cast<int>(problem.labels[i]);
 
-  {
+  if (param.algorithm == 1) {
+    Sequential_dual_crammer_singer solver(run.progress);
+    solver.solve(l, problem.samples, coefficients.get(), class_index.data(), class_C, param.eps,
+                 param.shrinking, nr_class, svm_type);
+  } else {
     ONE_CLASS_Q q_matrix(problem, param);
     Solver_CS solver(run.progress);
     solver.solve(l, q_matrix, coefficients.get(), class_index.data(), class_C, param.eps,

@@ -125,9 +125,9 @@ def _metric_text(record, regression):
 
 
 def _point_text(record):
-    text = f"C = {record['C']!r} (log2c = {record['log2c']})"
+    text = f"C = {record['C']!r} (log2c = {record['log2c']:g})"
     if record["log2g"] is not None:
-        text += f", gamma = {record['gamma']!r} (log2g = {record['log2g']})"
+        text += f", gamma = {record['gamma']!r} (log2g = {record['log2g']:g})"
     return text
 
 

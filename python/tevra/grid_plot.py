@@ -21,8 +21,7 @@ def write_plot(path, records, regression, best, title):
             values[log2g.index(r["log2g"]), log2c.index(r["log2c"])] = r[metric]
         if len(log2c) > 1 and len(log2g) > 1:
             filled = axes.contourf(log2c, log2g, values, levels=12, cmap="viridis")
-            lines = axes.contour(log2c, log2g, values, levels=filled.levels, colors="k", linewidths=0.4)
-            axes.clabel(lines, fmt="%.4g", fontsize=7)
+            axes.contour(log2c, log2g, values, levels=filled.levels, colors="k", linewidths=0.4)
             figure.colorbar(filled, ax=axes, label=label)
         else:
             shown = axes.scatter(np.repeat([log2c], len(log2g), axis=0), np.repeat(

@@ -196,6 +196,51 @@ INSTANTIATE_TEST_SUITE_P(
                   "shrinking != 0 and shrinking != 1"}),
     case_name);
 
+// -a 1 works on an explicit weight vector: the linear kernel only, and
+// every formulation but kbb.
+INSTANTIATE_TEST_SUITE_P(
+    Algorithm, CheckParameters,
+    testing::Values(
+        Rule_case{"UnknownAlgorithm", [](Parameter* p) { p->algorithm = 2; },
+                  "unknown algorithm (-a takes 0 or 1)"},
+        Rule_case{"NegativeAlgorithm", [](Parameter* p) { p->algorithm = -1; },
+                  "unknown algorithm (-a takes 0 or 1)"},
+        Rule_case{"CoordinateDescentNeedsLinear", [](Parameter* p) { p->algorithm = 1; },
+                  "-a 1 needs the linear kernel"},
+        Rule_case{"CoordinateDescentPrecomputed",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->kernel_type = precomputed;
+                  },
+                  "-a 1 needs the linear kernel"},
+        Rule_case{"CoordinateDescentKbb",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->kernel_type = linear;
+                    p->svm_type = kbb;
+                  },
+                  "-a 1 is not available for kbb (-s 1); use -a 0"},
+        Rule_case{"CoordinateDescentLinearPasses",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->kernel_type = linear;
+                  },
+                  nullptr},
+        Rule_case{"CoordinateDescentSpocL2Passes",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->kernel_type = linear;
+                    p->svm_type = spoc_l2;
+                  },
+                  nullptr},
+        Rule_case{"BasicRulesFirst",
+                  [](Parameter* p) {
+                    p->algorithm = 1;
+                    p->C = 0;
+                  },
+                  "C <= 0"}),
+    case_name);
+
 INSTANTIATE_TEST_SUITE_P(
     Qpsize, CheckParameters,
     testing::Values(Rule_case{"LargestHeld", [](Parameter* p) { p->qpsize = 46340; }, nullptr},

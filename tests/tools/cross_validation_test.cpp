@@ -1,9 +1,9 @@
 // Tests of cross-validation. The first group runs against stand-ins for
-// train_model, training_run_error and predict_value, defined in this program
-// so that the linker takes them instead of the library's: they record every
-// fold's training set and run, and predict from each sample's identity, so
-// every printed number is known. The second group runs the training tool on
-// real data.
+// train_model, training_run_error, predict_value and predict_values,
+// defined in this program so that the linker takes them instead of the
+// library's: they record every fold's training set and run, and predict
+// from each sample's identity, so every printed number is known. The
+// second group runs the training tool on real data.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +54,10 @@ const char* training_run_error(const Training_run*) { return failure; }
 double predict_value(const Model*, const Node* x) {
   predicted.push_back(id_of(x));
   return prediction_of(id_of(x));
+}
+
+void predict_values(const Model* model, const Node* const* samples, int count, double* values) {
+  for (int b = 0; b < count; ++b) values[b] = predict_value(model, samples[b]);
 }
 
 namespace {

@@ -209,6 +209,27 @@ TEST_F(PredictTool, MalformedLineIsRefusedWithItsNumberAfterEarlierPredictions) 
   }
 }
 
+TEST_F(PredictTool, LinesPredictedInBatchesKeepTheirOrder) {
+  // More lines than one batch holds; a malformed line after the first batch
+  // still leaves every earlier prediction in the file.
+  std::string test, expected;
+  for (int k = 1; k <= 70; ++k) {
+    test += std::to_string(k + 1) + " 1:" + std::to_string(k) + "\n";
+    expected += std::to_string(k + 1) + "\n";
+  }
+  Run_result result = predict(test, kRegressionModel);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(work_path("predictions")), expected);
+  EXPECT_EQ(result.out,
+            "Mean squared error = 0 (regression)\nSquared correlation coefficient = 1 (regression)\n");
+
+  const size_t line_40 = test.find("41 1:40\n");
+  result = predict(test.substr(0, line_40) + "41 1:x\n" + test.substr(line_40), kRegressionModel);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Wrong input format at line 40\n");
+  EXPECT_EQ(read_file(work_path("predictions")), expected.substr(0, expected.find("41\n")));
+}
+
 TEST_F(PredictTool, NulByteIsRefusedAtItsOwnLine) {
   const char text[] = "1 1:1\n1 1:3\0 2:1\n1 1:2\n";
   const Run_result result = predict(std::string(text, sizeof text - 1), kTwoClassModel);

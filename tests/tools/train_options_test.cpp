@@ -61,6 +61,7 @@ const Option_field option_fields[] = {
     {"-b", 1, "0.5", 0.5, [](const Parameter& p) { return p.Cbegin; }},
     {"-i", 2, "3", 3, [](const Parameter& p) { return p.Cstep; }},
     {"-q", 10, "20", 20, [](const Parameter& p) -> double { return p.qpsize; }},
+    {"-a", 0, "1", 1, [](const Parameter& p) -> double { return p.algorithm; }},
 };
 
 TEST_F(ParseOptions, DefaultsWithOnlyATrainingFile) {

@@ -74,17 +74,34 @@ void Line_batch::predict() {
 }
 
 void Line_batch::predict_lines(int begin, int end) {
-  Line_sample_buffer buffer;
-  for (int k = begin; k < end; ++k) {
-    Result& result = results[k];
-    const char* const line = lines.data() + starts[k];
-    Sample_buffer* const sample = buffer.for_line(line, lengths[k]);
-    int entry_count;
-    result.well_formed = parse_sample_line(line, lengths[k], sample, &result.target, &entry_count) &&
-                         check(sample->nodes, entry_count);
-    if (!result.well_formed) continue;
-    result.prediction = predict_value(&model, sample->nodes);
-    std::snprintf(result.text, sizeof result.text, "%g\n", result.prediction);
+  // Lines go to predict_values a group at a time, so that the model's
+  // support vectors are walked once for a whole group.
+  Line_sample_buffer buffers[kGroupLines];
+  const Node* rows[kGroupLines];
+  int members[kGroupLines];
+  double values[kGroupLines];
+  for (int first = begin; first < end; first += kGroupLines) {
+    const int last = std::min(end, first + kGroupLines);
+    int count = 0;
+    for (int k = first; k < last; ++k) {
+      Result& result = results[k];
+      const char* const line = lines.data() + starts[k];
+      Sample_buffer* const sample = buffers[k - first].for_line(line, lengths[k]);
+      int entry_count;
+      result.well_formed =
+          parse_sample_line(line, lengths[k], sample, &result.target, &entry_count) &&
+          check(sample->nodes, entry_count);
+      if (!result.well_formed) continue;
+      rows[count] = sample->nodes;
+      members[count] = k;
+      ++count;
+    }
+    predict_values(&model, rows, count, values);
+    for (int m = 0; m < count; ++m) {
+      Result& result = results[members[m]];
+      result.prediction = values[m];
+      std::snprintf(result.text, sizeof result.text, "%g\n", result.prediction);
+    }
   }
 }
 

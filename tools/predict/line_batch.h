@@ -21,6 +21,8 @@ namespace tevra {
 class Line_batch {
  public:
   static constexpr int kBatchLines = 4096;
+  // Lines of one thread predicted together (predict_values).
+  static constexpr int kGroupLines = 32;
   static constexpr std::size_t kBatchBytes = 16 << 20;
 
   // Whether a parsed row (entry_count entries before the terminator) may be

@@ -81,12 +81,13 @@ bool cross_validate(Training_run* run, Problem* problem, const Parameter& param,
 
     Model* model = train_model(run, &training, &param);
     if (model == nullptr) return false;
-    // The held-out samples are predicted on every thread, then counted and
-    // summed in fold order.
+    // The held-out samples are predicted on every thread, a stretch at a
+    // time, then counted and summed in fold order.
     Node* const* const held_out = problem->samples + begin;
     try {
+      index_support_vectors(model);
       parallel_for(end - begin, prediction_work(*model, end - begin), [&](int from, int to) {
-        for (int j = from; j < to; ++j) predictions[j] = predict_value(model, held_out[j]);
+        predict_values(model, held_out + from, to - from, predictions.data() + from);
       });
     } catch (...) {
       destroy_model(&model);

@@ -42,6 +42,10 @@ const char* const usage_text =
     "-i step : set the step value of alpha seeding for -t 0 -s 0 and 3 (default 2)\n"
     "\t\tcost0, cost0*step, cost0*step^2, ..., cost.\n"
     "-q qpsize : set the sub-problem size for -s 0,1 and 3\n"
+    "-a algorithm : set the solver (default 0)\n"
+    "\t0 -- decomposition\n"
+    "\t1 -- dual coordinate descent, for -t 0 with -s 0, 2, 3 and 4; it stops, as 0 does,\n"
+    "\t\twhen no optimality condition is violated by epsilon (-e) or more\n"
     "-wi weight: set the parameter C of class i to weight*C, for classification problem (default 1)\n"
     "-v n: n-fold cross validation mode\n";
 
@@ -116,6 +120,7 @@ void parse_options(int argc, char** argv, Train_options* options) {
       case 'b': param->Cbegin = real_value(value); break;
       case 'i': param->Cstep = real_value(value); break;
       case 'q': param->qpsize = integer_value(value); break;
+      case 'a': param->algorithm = integer_value(value); break;
       case 'w': append_weight(param, integer_value(option + 2), real_value(value)); break;
       case 'v':
         options->cv_mode = 1;
