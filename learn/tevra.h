@@ -4,6 +4,26 @@
 // both tools pass between each other, and the operations on them. Records are
 // plain structs released by free functions; every array they hold is
 // allocated with malloc/realloc and released with free.
+//
+// Ownership and lifetimes, in short:
+// - A Problem and the nodes it points to belong to the caller; the library
+//   only reads them.
+// - A model from train_model borrows the problem's nodes (its SV entries
+//   point into them) and the parameter record's weight arrays (its param is
+//   a copy of the record, pointers included): both must outlive the model.
+//   A model from load_model_file owns everything it points to.
+// - Every model is released with destroy_model, every run with
+//   destroy_training_run, and the weight arrays of a Parameter by whoever
+//   allocated them (release_parameter frees them with free).
+// - Texts the library returns (check_parameters, training_run_error) are
+//   static; training_run_error's answer changes with the next train_model
+//   in the same run.
+//
+// Threads: one training run is used by one thread at a time; runs in
+// different threads share nothing mutable. Models are only read by
+// predict_value. The model-file operations switch the process's locale to
+// "C" for the length of the call, which no other thread may rely on
+// meanwhile.
 #ifndef TEVRA_LEARN_TEVRA_H_
 #define TEVRA_LEARN_TEVRA_H_
 
@@ -18,6 +38,7 @@ struct Node {
 
 // A training set. The samples point into one node store owned by whoever
 // read the set; working problems built from it own only their two arrays.
+// The library never writes to a Problem or its nodes.
 struct Problem {
   int sample_count;  // number of samples
   int max_index;     // largest feature index of any sample (0 when none)
@@ -46,8 +67,8 @@ struct Parameter {
   double eps;          // stopping tolerance
   double C;            // cost
   int weight_count;    // number of per-class weight entries
-  int* weight_labels;  // class label of each weight entry (owned)
-  double* weights;     // factor of each weight entry (owned)
+  int* weight_labels;  // class label of each weight entry (the record's; malloc'ed)
+  double* weights;     // factor of each weight entry (the record's; malloc'ed)
   double p;            // epsilon of the epsilon-insensitive loss
   int shrinking;       // 1 to use the shrinking heuristics
   int qpsize;          // working-set size of the decomposition solvers
@@ -63,8 +84,10 @@ struct Support_vector_columns;
 
 // A trained model; fields in this order.
 struct Model {
-  Parameter param;         // copy of the training parameters (weight arrays
-                           // are borrowed and never released through here)
+  Parameter param;         // copy of the training parameters; its weight
+                           // pointers are the parameter record's, borrowed and
+                           // never released through the model (null after
+                           // load_model_file)
   int nr_class;            // number of classes; 2 for epsilon_svr
   int total_sv;            // number of support vectors
   Node** SV;               // the support vectors, grouped by class
@@ -81,17 +104,21 @@ Parameter default_parameter();
 // Number of coefficient rows a model of this formulation holds.
 int coefficient_row_count(int svm_type, int nr_class);
 
-// Frees everything the model holds and leaves the record itself.
+// Frees everything the model holds (its support-vector nodes only when it
+// owns them, never the borrowed weight arrays) and leaves the record itself.
 void release_model_contents(Model* model);
 // Releases *model and sets it to null; does nothing on null.
 void destroy_model(Model** model);
-// Frees the weight arrays of the parameter.
+// Frees the weight arrays of the parameter and sets them to null. A model
+// trained with the parameter must not be used to reach them afterwards.
 void release_parameter(Parameter* param);
 
-// Returns the text of the first rule the parameters break, or null.
+// Returns the text of the first rule the parameters break (a static text),
+// or null. train_model expects parameters that pass.
 const char* check_parameters(const Problem* problem, const Parameter* param);
 
-// Where a run's progress text goes.
+// Where a run's progress text goes. text is valid for the call only; the
+// function is called on the thread that runs train_model.
 typedef void (*Print_function)(const char* text, void* context);
 
 // Writes the text unchanged to standard output and flushes it; context is
@@ -109,16 +136,20 @@ struct Training_run;
 
 // A new run whose progress (and the sub-problem solver's three messages)
 // goes to print(text, context), or to print_hook(text, context) when print
-// is null. Release it with destroy_training_run. Null when memory ran out.
+// is null; context is the caller's and must outlive the run. Release it
+// with destroy_training_run. Null when memory ran out.
 Training_run* create_training_run(Print_function print, void* context);
-// Releases *run and sets it to null; does nothing on null.
+// Releases *run and sets it to null; does nothing on null. Models trained
+// in the run do not depend on it.
 void destroy_training_run(Training_run** run);
 
-// Trains a model in run; its support vectors borrow the problem's nodes.
-// Null when training failed; training_run_error(run) then says why. One run
-// may train many models in turn (the folds of a cross-validation): the
-// sub-problem solver's shift carries from each to the next, as it does from
-// pair to pair within one model. Two runs share nothing mutable.
+// Trains a model in run, owned by the caller; it borrows the problem's nodes
+// and the parameter's weight arrays (see Model). Null when training failed
+// (running out of memory is such a failure, never an exception);
+// training_run_error(run) then says why. One run may train many models in
+// turn (the folds of a cross-validation): the sub-problem solver's shift
+// carries from each to the next, as it does from pair to pair within one
+// model. Two runs share nothing mutable.
 Model* train_model(Training_run* run, const Problem* problem, const Parameter* param);
 // Why the last train_model in run failed, or null when it succeeded (or
 // none ran yet). Valid until the next train_model in run.
@@ -130,7 +161,8 @@ Model* train_model(const Problem* problem, const Parameter* param);
 // replaced only once the new one is complete, so a failed save leaves it as
 // it was.
 int save_model_file(const char* file_name, const Model* model);
-// Reads a model file; null on failure (after one message for bad content).
+// Reads a model file into a model that owns all it holds; null on failure
+// (after one message on standard error for bad content).
 Model* load_model_file(const char* file_name);
 
 // Gives the model its sv_columns (replacing any it had), a copy of SV that
@@ -141,7 +173,8 @@ Model* load_model_file(const char* file_name);
 // frees the copy.
 void index_support_vectors(Model* model);
 
-// Predicted class label, or regression value, of sample x.
+// Predicted class label, or regression value, of sample x (a terminated
+// sample, only read).
 double predict_value(const Model* model, const Node* x);
 // values[b] = predict_value(model, samples[b]) for b = 0 to count-1, with
 // the samples walked together where that is faster.

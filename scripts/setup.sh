@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing tevra needs, where it is missing:
-# compilers, CMake, GoogleTest, reference BLAS/LAPACK, GNU Octave (the host
+# compilers, CMake, pkg-config, GoogleTest, reference BLAS/LAPACK, GNU Octave (the host
 # of the extension modules and their tests), the locale sources from which
 # a test builds a locale whose decimal point is a comma, for the Python
 # package Debian's Python 3 with pybind11, numpy, scipy, scikit-learn, Dask,
@@ -11,6 +11,7 @@ set -euo pipefail
 need=()
 command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
+command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/lib/x86_64-linux-gnu/libgtest.a ] || [ -f /usr/lib/libgtest.a ] || need+=(libgtest-dev)
 [ -e /usr/lib/x86_64-linux-gnu/libblas.so ] || need+=(libblas-dev)
 [ -e /usr/lib/x86_64-linux-gnu/liblapack.so ] || need+=(liblapack-dev)

@@ -9,6 +9,7 @@
 #include "gtest/gtest.h"
 #include "learn/box/box_projection.h"
 #include "learn/box/box_solver.h"
+#include "tests/learn/box/recorded_messages.h"
 
 namespace tevra {
 namespace {
@@ -154,12 +155,7 @@ TEST_P(SolveBoxSubproblemProperty, MeetsOptimalityAndMatchesExhaustiveSearch) {
   const bool definite = GetParam().definite;
   std::mt19937 rng(definite ? 20261 : 20262);
   std::string printed;
-  Box_solver_options options;
-  options.message = [](const char* text, void* into) {
-    static_cast<std::string*>(into)->append(text);
-  };
-  options.message_context = &printed;
-  Box_solver solver(options);
+  Box_solver solver(testing_support::recording_into(&printed));
   for (int trial = 0; trial < 600; ++trial) {
     const int n = 1 + trial % 20;
     // The loose tolerance of the decomposition solvers, and a tight one that

@@ -7,19 +7,12 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/learn/box/recorded_messages.h"
 
 namespace tevra {
 namespace {
 
-void record_message(const char* text, void* into) { static_cast<std::string*>(into)->append(text); }
-
-// Default settings, with the messages collected into *into.
-Box_solver_options recording_into(std::string* into) {
-  Box_solver_options options;
-  options.message = record_message;
-  options.message_context = into;
-  return options;
-}
+using testing_support::recording_into;
 
 // A solver of the test's own whose messages are kept.
 class SolveBoxSubproblem : public testing::Test {

@@ -8,6 +8,7 @@
 #include "gtest/gtest.h"
 #include "learn/box/box_solver.h"
 #include "learn/box/shifted_cholesky.h"
+#include "tests/learn/box/recorded_messages.h"
 
 namespace tevra {
 namespace {
@@ -16,13 +17,6 @@ namespace {
 // and the messages it printed.
 class ShiftedCholesky : public testing::Test {
  protected:
-  ShiftedCholesky() {
-    options.message = [](const char* text, void* into) {
-      static_cast<std::string*>(into)->append(text);
-    };
-    options.message_context = &printed;
-  }
-
   // Factorises B and returns what that printed.
   std::string factorise(int m, const std::vector<double>& B, std::vector<double>& L,
                         double& returned) {
@@ -33,7 +27,7 @@ class ShiftedCholesky : public testing::Test {
   }
 
   std::string printed;
-  Box_solver_options options;
+  Box_solver_options options = testing_support::recording_into(&printed);
   double shift = options.initial_cholesky_shift;
   Shifted_cholesky cholesky{&shift, options};
 };

@@ -11,6 +11,7 @@
 #include "learn/box/cauchy_step.h"
 #include "learn/box/shifted_cholesky.h"
 #include "learn/box/subspace_step.h"
+#include "tests/learn/box/recorded_messages.h"
 
 namespace tevra {
 namespace {
@@ -19,13 +20,6 @@ namespace {
 // the messages.
 class TrustRegionSolve : public testing::Test {
  protected:
-  TrustRegionSolve() {
-    options.message = [](const char* text, void* into) {
-      static_cast<std::string*>(into)->append(text);
-    };
-    options.message_context = &printed;
-  }
-
   void use(std::vector<double> matrix, std::vector<double> linear) {
     matrix_ = std::move(matrix);
     linear_ = std::move(linear);
@@ -48,7 +42,7 @@ class TrustRegionSolve : public testing::Test {
   std::vector<double> matrix_;
   std::vector<double> linear_;
   std::string printed;
-  Box_solver_options options;
+  Box_solver_options options = testing_support::recording_into(&printed);
   int evaluation_count = 0;
   double shift = options.initial_cholesky_shift;
 };
