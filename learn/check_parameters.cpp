@@ -5,12 +5,17 @@
 // size their working set with it). After them come the checks that keep a
 // run from hanging or producing numbers that are not finite: real values that
 // are not finite, the solver family of -a and what it can train, a working
-// set whose sub-problem matrix cannot be indexed, class weights below 0 (or 0
-// where the formulation divides by the class cost), an empty training set,
-// and a largest feature index that the linear path's weight vector (one entry
-// per index, then the bias) cannot index.
+// set whose sub-problem matrix cannot be indexed, class weights below 0 for a
+// class that exists (or 0 where the formulation divides by the class cost),
+// class costs whose derived constants are not finite or lie beyond the
+// Crammer and Singer solver's accuracy, an empty training set, and a largest
+// feature index that the linear path's weight vector (one entry per index,
+// the bias, and one padding entry) cannot index.
 #include <climits>
 #include <cmath>
+#include <cstddef>
+#include <unordered_set>
+#include <vector>
 
 #include "learn/tevra.h"
 
@@ -21,6 +26,10 @@ namespace {
 // Largest working set whose qpsize x qpsize sub-problem matrix has an
 // element count that fits a 32-bit int.
 constexpr int largest_qpsize = 46340;
+
+// Largest feature index whose derived slots in the linear path's weight
+// vector still fit an int.
+constexpr int largest_linear_index = INT_MAX - 2;
 
 const char* check_basic_rules(const Parameter& param) {
   const int svm_type = param.svm_type;
@@ -65,30 +74,85 @@ bool divides_by_class_cost(const Parameter& param) {
   return param.svm_type == spoc_l2 || (param.svm_type == c_svc && param.kernel_type == linear);
 }
 
-const char* check_weights(const Parameter& param) {
-  for (int i = 0; i < param.weight_count; ++i) {
-    if (!std::isfinite(param.weights[i])) return "weight is not a finite number";
-    if (param.weights[i] < 0) return "weight < 0";
+// Above this class cost the Crammer and Singer update D_y += A * C_y swamps
+// B_y, and the solver ends away from the optimum or not at all (measured
+// against an independent solve by bench/crammer_singer_cost_limit.py).
+constexpr double largest_crammer_singer_cost = 1e11;
+
+// The class labels a weight can apply to, in order of first appearance as
+// class discovery finds them. Without a problem every weighted label counts,
+// and so does one class without weights (cost C).
+std::vector<int> class_labels(const Problem* problem, const Parameter& param,
+                              bool* unweighted_class) {
+  std::vector<int> labels;
+  std::unordered_set<int> seen;
+  if (problem == nullptr) {
+    for (int w = 0; w < param.weight_count; ++w)
+      if (seen.insert(param.weight_labels[w]).second) labels.push_back(param.weight_labels[w]);
+    *unweighted_class = true;
+    return labels;
   }
-  if (param.svm_type == epsilon_svr) return nullptr;  // regression has no classes
-  // The class cost is C times every factor given for the label, in turn.
-  for (int i = 0; i < param.weight_count; ++i) {
-    double class_cost = param.C;
-    bool first = true;
-    for (int k = 0; k < param.weight_count; ++k) {
-      if (param.weight_labels[k] != param.weight_labels[i]) continue;
-      if (k < i) first = false;
-      class_cost *= param.weights[k];
-    }
-    if (!first) continue;  // label already judged
-    if (!std::isfinite(class_cost)) return "C times weight is not a finite number";
-    if (class_cost == 0 && divides_by_class_cost(param)) {
-      return param.svm_type == spoc_l2
-                 ? "weight gives a class cost of 0, which spoc_l2 cannot train (it divides by "
-                   "the class cost)"
-                 : "weight gives a class cost of 0, which c_svc with the linear kernel cannot "
-                   "train (alpha seeding divides by the class cost)";
-    }
+  for (int i = 0; i < problem->sample_count; ++i) {
+    const int label = static_cast<int>(problem->labels[i]);
+    if (seen.insert(label).second) labels.push_back(label);
+  }
+  *unweighted_class = false;
+  return labels;
+}
+
+// C times every factor given for the label, in turn, as train_model derives it.
+double class_cost(const Parameter& param, int label) {
+  double cost = param.C;
+  for (int w = 0; w < param.weight_count; ++w)
+    if (param.weight_labels[w] == label) cost *= param.weights[w];
+  return cost;
+}
+
+const char* check_class_cost(const Parameter& param, double cost) {
+  if (!std::isfinite(cost)) return "C times weight is not a finite number";
+  if (cost == 0 && divides_by_class_cost(param)) {
+    return param.svm_type == spoc_l2
+               ? "weight gives a class cost of 0, which spoc_l2 cannot train (it divides by "
+                 "the class cost)"
+               : "weight gives a class cost of 0, which c_svc with the linear kernel cannot "
+                 "train (alpha seeding divides by the class cost)";
+  }
+  if (param.svm_type == spoc_l2 && (!std::isfinite(0.5 / cost) || !std::isfinite(2 * cost)))
+    return "a class cost is too small or too large for spoc_l2 (0.5 / cost or 2 * cost is not a "
+           "finite number)";
+  if ((param.svm_type == spoc || param.svm_type == spoc_l2) && cost > largest_crammer_singer_cost)
+    return "a class cost is above 1e+11, where the Crammer and Singer solver loses its accuracy";
+  return nullptr;
+}
+
+// Weights apply only to the classes that exist: a weight for a label no
+// class bears is ignored (train_model warns about it), whatever its value.
+// Regression has no classes and ignores every weight.
+const char* check_weights(const Problem* problem, const Parameter& param) {
+  if (param.svm_type == epsilon_svr) return nullptr;
+  bool unweighted_class;
+  const std::vector<int> labels = class_labels(problem, param, &unweighted_class);
+  const std::unordered_set<int> classes(labels.begin(), labels.end());
+  for (int w = 0; w < param.weight_count; ++w) {
+    if (classes.count(param.weight_labels[w]) == 0) continue;
+    if (!std::isfinite(param.weights[w])) return "weight is not a finite number";
+    if (param.weights[w] < 0) return "weight < 0";
+  }
+  std::vector<double> costs;
+  for (int label : labels) costs.push_back(class_cost(param, label));
+  if (unweighted_class) costs.push_back(param.C);
+  for (double cost : costs)
+    if (const char* message = check_class_cost(param, cost)) return message;
+  // Alpha seeding starts the negative class of each pair at
+  // Cbegin * C_neg / C_pos, when it runs at all (C_pos above Cbegin).
+  if (param.svm_type == c_svc && param.kernel_type == linear) {
+    for (std::size_t i = 0; i < costs.size(); ++i)
+      for (std::size_t j = 0; j < costs.size(); ++j) {
+        if (i == j || (!unweighted_class && i > j)) continue;
+        if (costs[i] > param.Cbegin && !std::isfinite(param.Cbegin * costs[j] / costs[i]))
+          return "class costs too far apart for alpha seeding (Cbegin * C_neg / C_pos is not a "
+                 "finite number)";
+      }
   }
   return nullptr;
 }
@@ -111,11 +175,15 @@ const char* check_parameters(const Problem* problem, const Parameter* param) {
   if (const char* message = check_algorithm(*param)) return message;
   if (param->qpsize > largest_qpsize)
     return "qpsize too large: the qpsize x qpsize sub-problem matrix cannot be held";
-  if (const char* message = check_weights(*param)) return message;
+  if (const char* message = check_weights(problem, *param)) return message;
   if (problem != nullptr && problem->sample_count <= 0) return "no training data";
-  if (problem != nullptr && problem->max_index == INT_MAX && param->kernel_type == linear &&
+  // The bias slot is max_index + 1 and the padding slot after it
+  // max_index + 2, which is also the weight vector's length as an int.
+  if (problem != nullptr && problem->max_index > largest_linear_index &&
+      param->kernel_type == linear &&
       (param->svm_type == c_svc || param->svm_type == epsilon_svr || param->algorithm == 1))
-    return "feature index 2147483647 is too large for the weight vector of the linear kernel";
+    return "feature index too large for the weight vector of the linear kernel (2147483645 at "
+           "most)";
   return nullptr;
 }
 

@@ -115,16 +115,20 @@ void Solver_B::start_run(int l, const double* start_alpha, double tolerance, int
   r.selection = Working_set_selection(q);
   r.working_set.assign(q, 0);
   r.previous_working_set.assign(q, -1);
-  r.sub_alpha.assign(q, 0.0);
-  r.sub_upper.assign(q, 0.0);
-  r.sub_linear.assign(q, 0.0);
-  r.sub_matrix.assign(static_cast<size_t>(q) * static_cast<size_t>(q), 0.0);
-  r.columns.assign(q, nullptr);
-  r.column_rows.assign(q, 0);
-  r.batch_variables.assign(q, 0);
-  r.column_steps.assign(q, 0.0);
-  r.crossed_bounds.assign(q, 0.0);
-  r.crossed_entered.assign(q, 0);
+  // A working set or batch never holds more than the l variables, so the
+  // sub-problem arrays (the matrix their size squared) need no more room
+  // than that, however large qpsize is.
+  const int m = std::min(q, l);
+  r.sub_alpha.assign(m, 0.0);
+  r.sub_upper.assign(m, 0.0);
+  r.sub_linear.assign(m, 0.0);
+  r.sub_matrix.assign(static_cast<size_t>(m) * static_cast<size_t>(m), 0.0);
+  r.columns.assign(m, nullptr);
+  r.column_rows.assign(m, 0);
+  r.batch_variables.assign(m, 0);
+  r.column_steps.assign(m, 0.0);
+  r.crossed_bounds.assign(m, 0.0);
+  r.crossed_entered.assign(m, 0);
   start_schedule();
 }
 

@@ -89,13 +89,13 @@ class Solver_B {
     bool stall_reactivated = false;
     double stall_shift = 0;
 
-    // --- The sub-problem of the working set (sized for qpsize) ---
+    // --- The sub-problem of the working set (sized for min(qpsize, l)) ---
     std::vector<double> sub_alpha;      // alpha_B: start, then solution
     std::vector<double> sub_upper;      // C_B: upper bounds of the working set
     std::vector<double> sub_linear;     // g: gradient minus M alpha_B
     std::vector<double> sub_matrix;     // M: count x count, column-major, leading dimension count
     std::vector<const float*> columns;  // Q columns of the working set or of a batch
-    std::vector<int> column_rows;       // indices handed to get_columns, qpsize at most
+    std::vector<int> column_rows;       // indices handed to get_columns
     std::vector<int> batch_variables;   // the variables whose columns those are
     std::vector<double> column_steps;   // change of each moved working-set variable
     std::vector<double> crossed_bounds; // bound of each variable that entered or left it

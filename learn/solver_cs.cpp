@@ -27,12 +27,12 @@ bool negative_zero(double v) { return v == 0 && std::signbit(v); }
 
 }  // namespace
 
-void Solver_CS::solve(int l, Q_matrix& Q, double* alpha, const int* labels,
-                      const double* class_C, double eps, int shrinking, int nr_class,
-                      int svm_type) {
+double Solver_CS::solve(int l, Q_matrix& Q, double* alpha, const int* labels,
+                        const double* class_C, double eps, int shrinking, int nr_class,
+                        int svm_type) {
   initialize(l, Q, alpha, labels, class_C, eps, nr_class, svm_type);
   iterate(shrinking);
-  finish(alpha);
+  return finish(alpha);
 }
 
 void Solver_CS::initialize(int l, Q_matrix& Q, const double* alpha_in,
@@ -354,7 +354,7 @@ void Solver_CS::swap_samples(int i, int j) {
   }
 }
 
-void Solver_CS::finish(double* alpha_out) {
+double Solver_CS::finish(double* alpha_out) {
   Run& r = run_;
   const int l = r.sample_count;
   const int k = r.nr_class;
@@ -384,6 +384,7 @@ void Solver_CS::finish(double* alpha_out) {
           r.alpha[entry(p, m)];
 
   run_ = Run();
+  return objective;
 }
 
 }  // namespace tevra

@@ -89,8 +89,9 @@ class Solver_CS {
   // caller's sample order on return. labels holds each sample's class index;
   // class_C the cost of each class (borrowed for the run). svm_type 4
   // selects the L2-loss variant, any other value the hinge-loss one. Q is
-  // asked for columns and told about every exchange of two samples.
-  void solve(int l, Q_matrix& Q, double* alpha, const int* labels, const double* class_C,
+  // asked for columns and told about every exchange of two samples. Returns
+  // the final objective, as printed.
+  double solve(int l, Q_matrix& Q, double* alpha, const int* labels, const double* class_C,
              double eps, int shrinking, int nr_class, int svm_type);
 
   // Iterations between two shrinking steps (and progress marks) for l
@@ -125,8 +126,8 @@ class Solver_CS {
   void iterate(int shrinking);
 
   // Prints the summary lines, writes the solution back in the caller's
-  // order and releases the run.
-  void finish(double* alpha_out);
+  // order and releases the run; returns the objective.
+  double finish(double* alpha_out);
 
   // Largest violation over the active samples; *i receives the sample that
   // has it, or -1 when no active sample has a finite violation (then the

@@ -35,7 +35,7 @@ void Solver_MB::lay_out_blocks() {
         continue;
       }
       for (int k = 0; k < b.class_sizes[y]; ++k) {
-        b.other_class[pos] = static_cast<short>(m);
+        b.other_class[pos] = m;
         b.sample_of[pos] = s;
         run_.position_map[pos] = pos;
         ++pos;
@@ -146,7 +146,7 @@ void Solver_MB::restore_canonical_order() {
 }
 
 void Solver_MB::set_up(int l, Q_matrix& q, double b, const double* start_alpha,
-                       const short* own_class_in, const double* class_C_in, double eps_in,
+                       const int* own_class_in, const double* class_C_in, double eps_in,
                        int shrinking_in, int qpsize_in, int class_count_in,
                        const int* class_sizes_in) {
   Run& r = run_;
@@ -227,7 +227,7 @@ void Solver_MB::solve_working_set(int count) {
 }
 
 void Solver_MB::optimize(int l, Q_matrix& q, double b, double* caller_alpha,
-                         const short* own_class_in, const double* class_C_in, double eps_in,
+                         const int* own_class_in, const double* class_C_in, double eps_in,
                          Solve_result* result, int shrinking_in, int qpsize_in, int class_count_in,
                          const int* class_sizes_in) {
   set_up(l, q, b, caller_alpha, own_class_in, class_C_in, eps_in, shrinking_in, qpsize_in,

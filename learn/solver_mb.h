@@ -35,8 +35,9 @@ class Solver_MB : public Solver_B {
   // What a run holds besides Solver_B::Run: the classes of the variables
   // and their block layout.
   struct Blocks {
-    std::vector<short> own_class;      // class of the variable's sample; own copy
-    std::vector<short> other_class;    // competing class of the variable
+    // In full ints: 16 bits would wrap beyond 32767 classes.
+    std::vector<int> own_class;        // class of the variable's sample; own copy
+    std::vector<int> other_class;      // competing class of the variable
     const double* class_C = nullptr;   // upper bound per class (borrowed)
     double linear_constant = 0;        // b, shared by every variable
     std::vector<int> sample_of;        // sample (class-sorted order) of the variable
@@ -58,7 +59,7 @@ class Solver_MB : public Solver_B {
   // borrowed; alpha is the start on entry and the solution on return.
   // result->bounds receives a copy of class_C (class_count entries).
   void optimize(int l, Q_matrix& q_matrix, double linear_constant, double* alpha,
-                const short* own_class, const double* class_C, double eps, Solve_result* result,
+                const int* own_class, const double* class_C, double eps, Solve_result* result,
                 int shrinking, int qpsize, int class_count, const int* class_sizes);
 
   // The classes and block layout of the current run, read-only.
@@ -68,7 +69,7 @@ class Solver_MB : public Solver_B {
 
   // Sets up the run (everything before the main loop).
   void set_up(int l, Q_matrix& q_matrix, double linear_constant, const double* alpha,
-              const short* own_class, const double* class_C, double eps, int shrinking,
+              const int* own_class, const double* class_C, double eps, int shrinking,
               int qpsize, int class_count, const int* class_sizes);
   void solve_working_set(int count) override;
   // Returns every variable to the canonical order (resetting active_count

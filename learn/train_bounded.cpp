@@ -151,6 +151,7 @@ double* train_bounded_problem(Training_run& run, const Problem& problem, const P
   }
   log_info(run.progress, "nSV = %d, nBSV = %d\n", sv_count, bounded_count);
   std::free(result.bounds);
+  require_finite_solution(result.objective, coefficients.get(), static_cast<std::size_t>(l));
   return coefficients.release();
 }
 

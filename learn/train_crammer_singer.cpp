@@ -25,16 +25,18 @@ double* train_crammer_singer(Training_run& run, const Problem& problem, const Pa
   std::vector<int> class_index(l);
   for (int i = 0; i < l; ++i) class_index[i] = static_cast<int>(problem.labels[i]);
 
+  double objective;
   if (param.algorithm == 1) {
     Sequential_dual_crammer_singer solver(run.progress);
-    solver.solve(l, problem.samples, coefficients.get(), class_index.data(), class_C, param.eps,
-                 param.shrinking, nr_class, svm_type);
+    objective = solver.solve(l, problem.samples, coefficients.get(), class_index.data(), class_C,
+                             param.eps, param.shrinking, nr_class, svm_type);
   } else {
     ONE_CLASS_Q q_matrix(problem, param);
     Solver_CS solver(run.progress);
-    solver.solve(l, q_matrix, coefficients.get(), class_index.data(), class_C, param.eps,
-                 param.shrinking, nr_class, svm_type);
+    objective = solver.solve(l, q_matrix, coefficients.get(), class_index.data(), class_C,
+                             param.eps, param.shrinking, nr_class, svm_type);
   }
+  require_finite_solution(objective, coefficients.get(), count);
   return coefficients.release();
 }
 

@@ -9,12 +9,12 @@
 // classes. Samples with a nonzero coefficient become the support vectors, in
 // grouped order, and their coefficients are laid out in the model's rows.
 //
-// A training set with a single class is not handed to kbb's or Crammer and
-// Singer's routine (kbb's solver cannot lay out one class, and a single
-// class has nothing to separate): the model has that class and no support
-// vectors, as under c_svc. An empty training set yields a model
-// without classes, or under regression without support vectors; no routine
-// is called for it.
+// A training set with a single class is not handed to kbb's routine (its
+// solver cannot lay out one class): the model has that class and no support
+// vectors, as under c_svc. The Crammer and Singer routine does take it, and
+// reports its run of one variable per sample, which can only stay 0. An
+// empty training set yields a model without classes, or under regression
+// without support vectors; no routine is called for it.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -291,7 +291,7 @@ void train_classification(Training_run& run, const Problem& problem, const Param
   const int svm_type = param.svm_type;
   if (svm_type == c_svc) {
     train_pairs(run, problem, param, grouping, class_C, &flags, &trained);
-  } else if (nr_class >= 2) {
+  } else if (nr_class >= (svm_type == kbb ? 2 : 1)) {
     Multiclass_problem multiclass;
     build_multiclass_problem(problem, grouping, &multiclass);
     if (svm_type == kbb) {
@@ -355,6 +355,9 @@ Model* train_model(Training_run* run, const Problem* problem, const Parameter* p
   } catch (const std::bad_alloc&) {
     destroy_model(&model);
     run->error = "not enough memory to train";
+  } catch (const Training_failure& failure) {
+    destroy_model(&model);
+    run->error = failure.message;
   }
   return model;
 }

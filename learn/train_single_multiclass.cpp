@@ -1,5 +1,6 @@
 // train_single_multiclass: the kbb formulation, all classes trained at once
 // as one bound-constrained problem solved by Solver_MB.
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -15,15 +16,21 @@ double* train_single_multiclass(Training_run& run, const Problem& problem, const
   const int l = problem.sample_count;
   // A single class leaves no competing class and so no variable; the solver
   // derives the samples per block by dividing by nr_class - 1, so it is
-  // not run at all.
-  const int n = nr_class >= 2 ? (nr_class - 1) * l : 0;
+  // not run at all. The solver indexes variables and its nr_class^2 + 1
+  // block starts with ints.
+  const long long variables = nr_class >= 2 ? static_cast<long long>(nr_class - 1) * l : 0;
+  if (variables > INT_MAX || static_cast<long long>(nr_class) * nr_class + 1 > INT_MAX)
+    throw Training_failure{
+        "too many classes for kbb: (nr_class - 1) * l variables and nr_class^2 + 1 blocks must "
+        "each stay within 2147483647"};
+  const int n = static_cast<int>(variables);
 
   // Never null, even without variables, so the caller can free it as usual.
   Malloced_array<double> alpha(static_cast<double*>(std::calloc(n > 0 ? n : 1, sizeof(double))));
 
   // Variables in blocks: block j lists every sample not of class j, class by
   // class; each records the class of its sample.
-  std::vector<short> own_class(n);
+  std::vector<int> own_class(n);
   int v = 0;
   for (int j = 0; j < nr_class && n > 0; ++j) {
     int first = 0;
@@ -31,7 +38,7 @@ double* train_single_multiclass(Training_run& run, const Problem& problem, const
       const int end = first + class_sizes[k];
       if (k != j) {
         for (int s = first; s < end; ++s)
-          own_class[v++] = static_cast<short>(static_cast<int>(problem.labels[s]));
+          own_class[v++] = static_cast<int>(problem.labels[s]);
       }
       first = end;
     }
@@ -59,6 +66,7 @@ double* train_single_multiclass(Training_run& run, const Problem& problem, const
   log_info(run.progress, "nSV = %d, nBSV = %d\n", sv_count, bounded_count);
 
   std::free(result.bounds);
+  require_finite_solution(result.objective, alpha.get(), static_cast<std::size_t>(n));
   return alpha.release();
 }
 

@@ -4,6 +4,8 @@
 #ifndef TEVRA_LEARN_TRAINING_ROUTINES_H_
 #define TEVRA_LEARN_TRAINING_ROUTINES_H_
 
+#include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <memory>
 
@@ -19,6 +21,22 @@ struct Free_array {
 };
 template <typename T>
 using Malloced_array = std::unique_ptr<T[], Free_array>;
+
+// Thrown by a routine that cannot complete its training; train_model
+// reports message (a static text) as the failure of the run.
+struct Training_failure {
+  const char* message;
+};
+
+// Throws a Training_failure unless the objective and the count values are
+// all finite: an indefinite kernel matrix can drive a dual to infinity, and
+// a model of infinities would be written and then refused by the predictor.
+inline void require_finite_solution(double objective, const double* values, std::size_t count) {
+  bool finite = std::isfinite(objective);
+  for (std::size_t i = 0; i < count && finite; ++i) finite = std::isfinite(values[i]);
+  if (!finite)
+    throw Training_failure{"training diverged (the kernel matrix is not positive semi-definite?)"};
+}
 
 // c_svc (one pair of classes; labels +1/-1) and epsilon_svr: sample_count
 // coefficients (signed alpha, or alpha - alpha* for regression).

@@ -1,5 +1,6 @@
 #include "learn/box/cauchy_step.h"
 
+#include <cmath>
 #include <vector>
 
 #include "learn/box/blas_lapack.h"
@@ -57,6 +58,9 @@ void cauchy_step(int n, const double* x, const double* l, const double* u, const
     while (alpha <= last) {
       alpha_s = alpha;
       alpha = alpha * extrapolation;
+      // A breakpoint that overflowed to +inf would let an infinite alpha
+      // pass the loop test for ever.
+      if (!std::isfinite(alpha)) break;
       projected_step(n, x, l, u, -alpha, g, s);
       if (dnrm2(n, s) > delta) break;
       if (!decreases_enough(n, A, g, s, work.data(), /*strict=*/true)) break;

@@ -11,7 +11,8 @@ namespace tevra {
 // call. From the entry length the search either contracts by 0.1 until both
 // tests pass, or, when the entry step already passes, extrapolates by 10 up
 // to the last breakpoint while the tests keep passing, and then falls back
-// to the length held before the final extrapolation.
+// to the length held before the final extrapolation; it also stops, keeping
+// that length, when the next length would not be finite.
 // The contraction also ends when alpha reaches 0, which matters only for a
 // NaN radius: any finite one accepts the zero step there.
 // A is n*n column-major, upper triangle read.

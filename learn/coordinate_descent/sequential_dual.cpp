@@ -22,9 +22,10 @@ constexpr int kPassesPerMark = 10;
 
 }  // namespace
 
-void Sequential_dual_crammer_singer::solve(int l, Node* const* samples, double* alpha,
-                                           const int* labels, const double* class_C, double eps,
-                                           int shrinking, int nr_class, int svm_type) {
+double Sequential_dual_crammer_singer::solve(int l, Node* const* samples, double* alpha,
+                                             const int* labels, const double* class_C,
+                                             double eps, int shrinking, int nr_class,
+                                             int svm_type) {
   const int k = nr_class;
   count_ = l;
   classes_ = k;
@@ -84,6 +85,7 @@ void Sequential_dual_crammer_singer::solve(int l, Node* const* samples, double* 
     }
   log_info(progress_, "\noptimization finished, #iter = %d, obj = %lf\n", passes, obj);
   log_info(progress_, "nSV = %d, nFREE = %d\n", nonzero, free);
+  return obj;
 }
 
 int Sequential_dual_crammer_singer::run(double eps, int shrinking) {

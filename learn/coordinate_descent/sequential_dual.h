@@ -48,8 +48,8 @@ class Sequential_dual_crammer_singer {
   // entry, the solution on return. labels: each sample's class index;
   // class_C: the cost of each class. svm_type 4 selects the L2-loss
   // variant. Prints the summary lines of Solver_CS, with the number of
-  // passes as the iteration count.
-  void solve(int l, Node* const* samples, double* alpha, const int* labels,
+  // passes as the iteration count. Returns the objective, as printed.
+  double solve(int l, Node* const* samples, double* alpha, const int* labels,
              const double* class_C, double eps, int shrinking, int nr_class, int svm_type);
 
  private:

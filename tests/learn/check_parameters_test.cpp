@@ -275,16 +275,30 @@ struct Weight_case {
   std::vector<int> labels;
   std::vector<double> weights;
   const char* message;
+  double C = 1;
+  double Cbegin = 1;
+};
+
+// Three samples of the classes 1, 2 and 3, in this order; no class bears
+// the label 5.
+struct Three_class_problem {
+  Three_class_problem() : problem{3, 1, labels, samples} {}
+  double labels[3] = {1, 2, 3.5};
+  Node nodes[2] = {{1, 1.0}, {-1, 0.0}};
+  Node* samples[3] = {nodes, nodes, nodes};
+  Problem problem;
 };
 
 class WeightRules : public testing::TestWithParam<Weight_case> {};
 
 TEST_P(WeightRules, RefusedOnlyWhereTheyCannotBeTrained) {
   const Weight_case& c = GetParam();
-  One_sample_problem data;
+  Three_class_problem data;
   Parameter param = default_parameter();
   param.svm_type = c.svm_type;
   param.kernel_type = c.kernel_type;
+  param.C = c.C;
+  param.Cbegin = c.Cbegin;
   set_weights(&param, c.labels, c.weights);
   const char* message = check_parameters(&data.problem, &param);
   if (c.message == nullptr) {
@@ -303,6 +317,14 @@ const char* const zero_linear =
     "weight gives a class cost of 0, which c_svc with the linear kernel cannot train (alpha "
     "seeding divides by the class cost)";
 
+const char* const spoc_l2_range =
+    "a class cost is too small or too large for spoc_l2 (0.5 / cost or 2 * cost is not a finite "
+    "number)";
+const char* const crammer_singer_limit =
+    "a class cost is above 1e+11, where the Crammer and Singer solver loses its accuracy";
+const char* const seeding_range =
+    "class costs too far apart for alpha seeding (Cbegin * C_neg / C_pos is not a finite number)";
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, WeightRules,
     testing::Values(
@@ -311,7 +333,9 @@ INSTANTIATE_TEST_SUITE_P(
         Weight_case{"NegativeKbb", kbb, rbf, {1}, {-1}, negative},
         Weight_case{"NegativeSpoc", spoc, rbf, {1}, {-1}, negative},
         Weight_case{"NegativeSpocL2", spoc_l2, rbf, {1}, {-1}, negative},
-        Weight_case{"NegativeRegression", epsilon_svr, rbf, {1}, {-1}, negative},
+        // Regression has no classes and ignores every weight.
+        Weight_case{"RegressionIgnoresNegative", epsilon_svr, rbf, {1}, {-1}, nullptr},
+        Weight_case{"RegressionIgnoresNan", epsilon_svr, rbf, {1}, {nan_value}, nullptr},
         Weight_case{"NegativeAfterPositive", c_svc, rbf, {1, 2}, {2, -0.5}, negative},
         Weight_case{"NanWeight", c_svc, rbf, {1}, {nan_value}, "weight is not a finite number"},
         Weight_case{"InfWeight", kbb, rbf, {1}, {inf_value}, "weight is not a finite number"},
@@ -329,8 +353,60 @@ INSTANTIATE_TEST_SUITE_P(
         Weight_case{"ProductOverflows", c_svc, rbf, {1, 1}, {1e200, 1e200},
                     "C times weight is not a finite number"},
         Weight_case{"FactorsOfDifferentLabelsDoNotMultiply", c_svc, rbf, {1, 2},
-                    {1e200, 1e200}, nullptr}),
+                    {1e200, 1e200}, nullptr},
+        // A weight for a label no class bears is ignored, whatever it is.
+        Weight_case{"AbsentLabelZero", spoc_l2, rbf, {5}, {0}, nullptr},
+        Weight_case{"AbsentLabelNegative", c_svc, rbf, {5}, {-1}, nullptr},
+        Weight_case{"AbsentLabelNan", kbb, rbf, {5}, {nan_value}, nullptr},
+        Weight_case{"AbsentLabelOverflows", c_svc, rbf, {5}, {1e10}, nullptr, 1e300},
+        // Class labels are truncated: 3.5 is the class 3.
+        Weight_case{"TruncatedLabelExists", c_svc, rbf, {3}, {-1}, negative},
+        // spoc_l2 derives 0.5 / C and 2 * C from every class cost.
+        Weight_case{"SpocL2CostSubnormal", spoc_l2, rbf, {}, {}, spoc_l2_range, 1e-309},
+        Weight_case{"SpocL2WeightGivesSubnormalCost", spoc_l2, rbf, {2}, {1e-309}, spoc_l2_range},
+        Weight_case{"SpocL2CostDoubleOverflows", spoc_l2, rbf, {}, {}, spoc_l2_range, 1e308},
+        Weight_case{"SpocL2SmallCostPasses", spoc_l2, rbf, {}, {}, nullptr, 1e-300},
+        // Beyond 1e11 the Crammer and Singer update loses its accuracy.
+        Weight_case{"SpocAtCostLimitPasses", spoc, rbf, {}, {}, nullptr, 1e11},
+        Weight_case{"SpocAboveCostLimit", spoc, rbf, {}, {}, crammer_singer_limit, 1.0000000000000002e11},
+        Weight_case{"SpocL2WeightAboveCostLimit", spoc_l2, rbf, {1}, {2e6}, crammer_singer_limit, 1e6},
+        Weight_case{"KbbLargeCostPasses", kbb, rbf, {}, {}, nullptr, 1e300},
+        // Seeding starts the negative class of a pair at Cbegin * C_neg / C_pos.
+        Weight_case{"SeedingRatioOverflows", c_svc, linear, {1, 2}, {1e11, 1e300}, seeding_range, 1,
+                    1e10},
+        Weight_case{"SeedingRatioOfPairOrderPasses", c_svc, linear, {1, 2}, {1e300, 1e11}, nullptr,
+                    1, 1e10},
+        Weight_case{"NoSeedingNoRatio", c_svc, linear, {1, 2}, {1e9, 1e300}, nullptr, 1, 1e10}),
     [](const testing::TestParamInfo<Weight_case>& info) { return info.param.name; });
+
+// The linear path's weight vector has the slots 0 .. max_index, the bias at
+// max_index + 1 and a padding entry after it, all indexed by int.
+TEST(CheckParametersProblem, LinearWeightVectorMustFitIntIndices) {
+  const char* const too_large =
+      "feature index too large for the weight vector of the linear kernel (2147483645 at most)";
+  struct Case {
+    int svm_type, kernel_type, max_index;
+    const char* message;
+    int algorithm = 0;
+  } cases[] = {{c_svc, linear, 2147483645, nullptr},      {c_svc, linear, 2147483646, too_large},
+               {epsilon_svr, linear, 2147483646, too_large}, {c_svc, linear, 2147483647, too_large},
+               {c_svc, rbf, 2147483647, nullptr},         {kbb, linear, 2147483647, nullptr},
+               {spoc, linear, 2147483646, too_large, 1},  {spoc, linear, 2147483646, nullptr, 0}};
+  for (const Case& c : cases) {
+    One_sample_problem data;
+    data.problem.max_index = c.max_index;
+    Parameter param = default_parameter();
+    param.svm_type = c.svm_type;
+    param.kernel_type = c.kernel_type;
+    param.algorithm = c.algorithm;
+    const char* message = check_parameters(&data.problem, &param);
+    if (c.message == nullptr) {
+      EXPECT_EQ(message, nullptr) << c.max_index << ": " << message;
+    } else {
+      EXPECT_STREQ(message, c.message) << c.max_index;
+    }
+  }
+}
 
 TEST(CheckParametersProblem, EmptyTrainingSetRefused) {
   Parameter param = default_parameter();

@@ -134,6 +134,23 @@ TEST_P(TrainCrammerSinger, ZeroSampleTakesTheLinearBranch) {
   EXPECT_EQ(result.values[3 * last + 2], moved);
 }
 
+// One class: train_model still runs the routine, which reports a run that
+// cannot move (each sample's one variable must sum to 0), as any run.
+TEST_P(TrainCrammerSinger, SingleClassRunsTheRoutine) {
+  Data_set data("iris.all");
+  data.truncate(3);  // the first three samples, all of class 1
+  data.param.svm_type = GetParam();
+  for (int i = 0; i < 3; ++i) data.problem.labels[i] = 1;
+  Test_run run;
+  Model* model = train_model(&run.run(), &data.problem, &data.param);
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(run.text(), "*\noptimization finished, #iter = 0, obj = 0.000000\nnSV = 0, nFREE = 3\n"
+                        "Total nSV = 0\n");
+  EXPECT_EQ(model->nr_class, 1);
+  EXPECT_EQ(model->total_sv, 0);
+  destroy_model(&model);
+}
+
 // Per-class costs bound each class's own entries (spoc), and spoc_l2 lets
 // them go beyond the cost.
 TEST_P(TrainCrammerSinger, ClassCostsBoundTheLabelEntries) {

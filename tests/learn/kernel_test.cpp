@@ -89,6 +89,17 @@ TEST_P(Kernel_value_test, GivesFormula) {
 
 const double kBase = 0.5 * 7.3 + 0.25;  // gamma * dot + coef0 of the polynomial cases
 
+// b^4 by repeated squaring.
+double fourth_power(double b) { return (b * b) * (b * b); }
+
+// The two fourth powers above are ones that other ways of computing them
+// get wrong in the last bit; otherwise their cases could not tell.
+TEST(IntegerPower, FourthPowersThatOtherFormsMiss) {
+  const double b11 = 0.5 * 1.7 + 0.25, b07 = 0.5 * 0.9 + 0.25;
+  EXPECT_NE(fourth_power(b11), ((b11 * b11) * b11) * b11);
+  EXPECT_NE(fourth_power(b07), std::pow(b07, 4));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, Kernel_value_test,
     testing::Values(
@@ -104,6 +115,13 @@ INSTANTIATE_TEST_SUITE_P(
         Value_case{"polynomial_degree_5_by_squaring", kernel_parameter(polynomial, 5),
                    sample({{1, 1.5}, {3, 2}}), sample({{1, 2}, {3, 2.15}}),
                    kBase*((kBase * kBase) * (kBase * kBase))},
+        // At base 3.9 the squaring, the left-to-right product and pow agree;
+        // at 1.1 the product ((b b) b) b differs from (b^2)^2 in the last
+        // bit, and at 0.7 pow does.
+        Value_case{"polynomial_degree_4_base_1_1", kernel_parameter(polynomial, 4),
+                   sample({{1, 1}}), sample({{1, 1.7}}), fourth_power(0.5 * 1.7 + 0.25)},
+        Value_case{"polynomial_degree_4_base_0_7", kernel_parameter(polynomial, 4),
+                   sample({{1, 1}}), sample({{1, 0.9}}), fourth_power(0.5 * 0.9 + 0.25)},
         Value_case{"rbf_of_itself_is_one", kernel_parameter(rbf), sample({{1, 0.3}, {7, -2.1}}),
                    sample({{1, 0.3}, {7, -2.1}}), 1},
         Value_case{"rbf_empty_sample", kernel_parameter(rbf), sample({}),

@@ -2,6 +2,7 @@
 // class-coupled gradient updates and the solutions it reaches.
 #include "learn/solver_mb.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
@@ -37,9 +38,9 @@ int position_of(const Solver_MB& s, int v) {
 void shrink_out(Solver_MB& s, int v) { s.deactivate_at(position_of(s, v)); }
 void bring_back(Solver_MB& s, int v) { s.reactivate_at(position_of(s, v)); }
 
-std::vector<short> own_classes(const std::vector<reference::Variable>& variables) {
-  std::vector<short> own;
-  for (const auto& v : variables) own.push_back(static_cast<short>(v.own));
+std::vector<int> own_classes(const std::vector<reference::Variable>& variables) {
+  std::vector<int> own;
+  for (const auto& v : variables) own.push_back(v.own);
   return own;
 }
 
@@ -49,7 +50,7 @@ struct Layout_fixture {
   std::vector<int> sizes;
   reference::Sample_set set;
   std::vector<reference::Variable> variables;
-  std::vector<short> own;
+  std::vector<int> own;
   std::vector<double> class_C;
   std::vector<double> zeros;
   Parameter param;
@@ -118,10 +119,10 @@ TEST(SolverMbLayout, ThreeClassesOfSizesTwoOneOne) {
   Layout_fixture f({2, 1, 1});
   const Solver_MB& s = f.solver;
   // (sample, competing class): (2,0) (3,0) (0,1) (1,1) (3,1) (0,2) (1,2) (2,2)
-  EXPECT_EQ(f.own, (std::vector<short>{1, 2, 0, 0, 2, 0, 0, 1}));
+  EXPECT_EQ(f.own, (std::vector<int>{1, 2, 0, 0, 2, 0, 0, 1}));
   EXPECT_EQ(s.blocks().own_class, f.own);
   EXPECT_EQ(s.blocks().sample_of, (std::vector<int>{2, 3, 0, 1, 3, 0, 1, 2}));
-  EXPECT_EQ(s.blocks().other_class, (std::vector<short>{0, 0, 1, 1, 1, 2, 2, 2}));
+  EXPECT_EQ(s.blocks().other_class, (std::vector<int>{0, 0, 1, 1, 1, 2, 2, 2}));
   EXPECT_EQ(s.blocks().block_start, (std::vector<int>{0, 0, 1, 2, 4, 4, 5, 7, 8, 8}));
   EXPECT_EQ(s.blocks().inactive_start, std::vector<int>(10, 8));
   EXPECT_EQ(s.run().active_count, 8);
@@ -313,7 +314,7 @@ TEST_P(SolverMbClosedForm, MatchesTheHandSolution) {
   BONE_CLASS_Q q(set.problem, param);
   std::vector<int> sizes = {1, 1};
   std::vector<double> class_C = {c.C0, c.C1};
-  std::vector<short> own = {1, 0};
+  std::vector<int> own = {1, 0};
   std::vector<double> alpha = {0, 0};
   Solve_result result{0, nullptr};
   Solver_MB solver(test_run.box_solver(), test_run.progress());
@@ -352,8 +353,26 @@ struct Solve_case {
   int qpsize;
   double eps;
   unsigned seed = 11;  // of the clustered samples
+  bool reorders = false;  // a failed full check must find variables out of order
 };
 void PrintTo(const Solve_case& c, std::ostream* out) { *out << c.name; }
+
+// Counts the failed full checks that found the variables out of the
+// canonical order (so that putting them back had something to do), and
+// checks that they are in order afterwards.
+class Reorder_counting_solver : public Solver_MB {
+ public:
+  using Solver_MB::Solver_MB;
+  int reorders = 0;
+
+ protected:
+  void after_failed_full_check() override {
+    const std::vector<int>& map = run().position_map;
+    if (!std::is_sorted(map.begin(), map.end())) ++reorders;
+    Solver_MB::after_failed_full_check();
+    EXPECT_TRUE(std::is_sorted(run().position_map.begin(), run().position_map.end()));
+  }
+};
 
 class SolverMbSolve : public Quiet, public ::testing::WithParamInterface<Solve_case> {};
 
@@ -368,13 +387,16 @@ TEST_P(SolverMbSolve, ReachesTheOptimumOfTheDual) {
   BONE_CLASS_Q q(set.problem, param);
   const auto variables = reference::block_variables(c.sizes);
   const int l = static_cast<int>(variables.size());
-  std::vector<short> own = own_classes(variables);
+  std::vector<int> own = own_classes(variables);
   std::vector<double> alpha(l, 0.0);
   const double eps = c.eps;
   Solve_result result{0, nullptr};
-  Solver_MB solver(test_run.box_solver(), test_run.progress());
+  Reorder_counting_solver solver(test_run.box_solver(), test_run.progress());
   solver.optimize(l, q, -2.0, alpha.data(), own.data(), c.class_C.data(), eps, &result, c.shrinking,
                   c.qpsize, n, c.sizes.data());
+  if (c.reorders) {
+    EXPECT_GT(solver.reorders, 0);
+  }
 
   const auto Q = reference::dual_matrix(set, variables, c.kernel_type, param.gamma);
   std::vector<double> upper;
@@ -426,7 +448,8 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    4,
                    0.002,
-                   2}),
+                   2,
+                   true}),
     [](const ::testing::TestParamInfo<Solve_case>& info) { return std::string(info.param.name); });
 
 }  // namespace

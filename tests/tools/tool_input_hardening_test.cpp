@@ -18,6 +18,13 @@ std::string fixture(const std::string& name) {
   return TEVRA_TEST_DATA_DIR "/../hardening/data/" + name;
 }
 
+// count samples, each of a class of its own.
+std::string one_sample_classes(int count) {
+  std::string text;
+  for (int k = 0; k < count; ++k) text += std::to_string(k) + " 1:" + std::to_string(k % 7) + "\n";
+  return text;
+}
+
 struct Refusal_case {
   const char* name;
   std::string training_set;  // written to the file "set"
@@ -53,12 +60,20 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal_case{"LabelNotANumber", "nan 1:1\n", "", "Wrong input format at line 1"},
         Refusal_case{"NulByteInLine", std::string("1 1:1\n2 1:\0" "5\n", 12), "",
                      "Wrong input format at line 2"},
-        // The linear path keeps a weight per feature index and one more for
-        // the bias: index 2147483647 leaves no int position for the bias.
+        // The linear path keeps a weight per feature index, one more for the
+        // bias and a padding entry: from index 2147483646 on, the bias or
+        // the padding slot (and the vector's length) leave the int range.
         Refusal_case{"LinearCsvcIndexAtIntLimit", "1 2147483647:1\n2 1:1\n", "-t 0",
-                     "Error: feature index 2147483647 is too large"},
-        Refusal_case{"LinearRegressionIndexAtIntLimit", "1 2147483647:1\n2 1:1\n", "-s 3 -t 0",
-                     "Error: feature index 2147483647 is too large"},
+                     "Error: feature index too large for the weight vector of the linear kernel"},
+        Refusal_case{"LinearCsvcIndexBelowIntLimit", "1 2147483646:1\n2 1:1\n", "-t 0",
+                     "Error: feature index too large for the weight vector of the linear kernel"},
+        Refusal_case{"LinearRegressionIndexBelowIntLimit", "1 2147483646:1\n2 1:1\n", "-s 3 -t 0",
+                     "Error: feature index too large for the weight vector of the linear kernel"},
+        // kbb has (nr_class - 1) * l variables: 46341 * 46342 passes the int
+        // range (the count once wrapped and the variable arrays failed to be
+        // made), and the 16-bit class of each variable wrapped from 32768 on.
+        Refusal_case{"KbbTooManyClasses", one_sample_classes(46342), "-s 1",
+                     "Error: too many classes for kbb"},
         // One of the two folds would hold the only sample and train on none.
         Refusal_case{"CrossValidationOfOneSample", "1 1:1\n", "-v 2",
                      "Error: too few samples for 2-fold cross validation: a fold would train on none\n"}),
@@ -84,6 +99,21 @@ TEST(TrainingInput, UnallocatableWeightVectorIsRefused) {
   ASSERT_TRUE(r.exited) << r.err;
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Error: not enough memory to train\n");
+}
+
+// The sub-problem arrays are sized by the smaller of qpsize and the number
+// of variables: a qpsize of 20000 on four samples asked for 3.2 GB.
+TEST(TrainingInput, LargeQpsizeOnFewSamplesStaysSmall) {
+#ifdef TEVRA_ADDRESS_SANITIZER
+  GTEST_SKIP() << "address space limit and AddressSanitizer do not mix";
+#endif
+  write_work_file("four", "1 1:1\n-1 1:-1\n1 1:2\n-1 2:1\n");
+  for (const char* options : {"-s 0", "-s 1", "-s 3", "-t 0", "-s 3 -t 0"}) {
+    const Run_result r = run_in_work_dir("ulimit -v 1048576 && " +
+                                         train_command(std::string(options) + " -q 20000 four four.model"));
+    ASSERT_TRUE(r.exited) << options << ": " << r.err;
+    EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+  }
 }
 
 TEST(TrainingInput, ModelFileInMissingDirectoryIsRefused) {
@@ -267,6 +297,9 @@ struct Completion_case {
   const char* name;
   std::string options;
   const char* training_file = "stalled_pair.train";
+  // The run ends with an objective or coefficients that are not finite, and
+  // so fails instead of writing them.
+  bool diverges = false;
 };
 void PrintTo(const Completion_case& c, std::ostream* os) { *os << c.name; }
 
@@ -276,25 +309,46 @@ class TrainingCompletes : public testing::TestWithParam<Completion_case> {};
 // set, so the solver's shrinking period is 0; at a class cost of 1e20 or
 // more its sub-problems stop moving any variable, which used to repeat the
 // same pass forever. Under kbb, kernel values that overflow to infinity
-// make the gradients NaN, with the same effect.
-TEST_P(TrainingCompletes, EndsWithStatusZero) {
+// make the gradients NaN, with the same effect. At 1e300 the objective
+// overflows; under the sigmoid kernel the regression's dual runs off to
+// -inf, and a Cauchy step once extrapolated for ever on the way. Each such
+// run fails rather than write a model of infinities.
+TEST_P(TrainingCompletes, Ends) {
+  const Completion_case& c = GetParam();
+  const std::string model = work_path("stalled.model");
+  std::remove(model.c_str());
   const Run_result r =
-      run_in_work_dir(train_command(GetParam().options + " '" + fixture(GetParam().training_file) +
-                                    "' stalled.model"));
+      run_in_work_dir(train_command(c.options + " '" + fixture(c.training_file) + "' stalled.model"));
   ASSERT_TRUE(r.exited) << r.err;
-  EXPECT_EQ(r.status, 0) << r.err;
+  if (c.diverges) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: training diverged (the kernel matrix is not positive semi-definite?)\n");
+    EXPECT_FALSE(file_exists(model));
+    EXPECT_EQ(r.out.find("Cross Validation"), std::string::npos) << r.out;
+  } else {
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TrainingCompletes,
-    testing::Values(Completion_case{"LinearSeededHugeWeight", "-t 0 -h 0 -q 5 -b 0.1 -i 10 -w-1 1e300"},
-                    Completion_case{"LinearSeededLargeWeight", "-t 0 -h 0 -q 5 -b 0.1 -i 10 -w-1 1e20"},
-                    Completion_case{"LinearHugeWeight", "-t 0 -w-1 1e300"},
-                    Completion_case{"RbfHugeWeight", "-t 2 -h 0 -w-1 1e300"},
-                    Completion_case{"RegressionHugeCost", "-s 3 -t 0 -c 1e300"},
-                    Completion_case{"KbbOverflowingKernel",
-                                    "-s 1 -t 1 -g 1e300 -r 0.5 -c 0.5 -e 1e-6 -q 5",
-                                    "overflowing_kernel.train"}),
+    testing::Values(
+        Completion_case{"LinearSeededHugeWeight", "-t 0 -h 0 -q 5 -b 0.1 -i 10 -w-1 1e300",
+                        "stalled_pair.train", true},
+        Completion_case{"LinearSeededLargeWeight", "-t 0 -h 0 -q 5 -b 0.1 -i 10 -w-1 1e20"},
+        Completion_case{"LinearHugeWeight", "-t 0 -w-1 1e300"},
+        Completion_case{"RbfHugeWeight", "-t 2 -h 0 -w-1 1e300"},
+        Completion_case{"RegressionHugeCost", "-s 3 -t 0 -c 1e300", "stalled_pair.train", true},
+        Completion_case{"KbbOverflowingKernel", "-s 1 -t 1 -g 1e300 -r 0.5 -c 0.5 -e 1e-6 -q 5",
+                        "overflowing_kernel.train", true},
+        Completion_case{"SigmoidRegressionOverflowingBreakpoint",
+                        "-s 3 -t 3 -r -100 -c 1e155 -p 1e-140", "overflowing_breakpoint.train", true},
+        // The sigmoid kernel matrix of these 15 iris samples is indefinite at
+        // gamma 4: spoc_l2's dual has no minimum. Cross-validation stops at
+        // the fold that meets it.
+        Completion_case{"SpocL2IndefiniteKernel", "-s 4 -t 3 -g 4 -r 0", "iris15.train", true},
+        Completion_case{"SpocL2IndefiniteKernelCrossValidation", "-v 3 -s 4 -t 3 -g 4 -r 0",
+                        "iris15.train", true}),
     [](const testing::TestParamInfo<Completion_case>& info) { return std::string(info.param.name); });
 
 TEST(TrainingInput, MissingTrainingFileIsRefused) {

@@ -102,12 +102,53 @@ INSTANTIATE_TEST_SUITE_P(
                      "Error: weight gives a class cost of 0, which c_svc with the linear kernel "
                      "cannot train (alpha seeding divides by the class cost)\n",
                      false},
+        Failure_case{"CrammerSingerHugeCost", "-s 2 -c 4e15 " + iris,
+                     "Error: a class cost is above 1e+11, where the Crammer and Singer solver "
+                     "loses its accuracy\n",
+                     false},
+        Failure_case{"SpocL2SubnormalCost", "-s 4 -c 1e-309 " + iris,
+                     "Error: a class cost is too small or too large for spoc_l2 (0.5 / cost or 2 "
+                     "* cost is not a finite number)\n",
+                     false},
         Failure_case{"ReaderBeforeValidation", "-c 0", "Wrong input format at line 3\n", false,
                      "1 1:1\n1 x\n2 :1\n"},
         Failure_case{"EmptyTrainingSet", "", "Error: no training data\n", false, ""},
         Failure_case{"EmptyTrainingSetCrossValidation", "-v 2", "Error: no training data\n",
                      false, ""}),
     [](const testing::TestParamInfo<Failure_case>& info) { return info.param.name; });
+
+// A weight applies only to a class that exists: one for a label no class
+// bears gives the warning and is otherwise ignored, whatever its value, and
+// regression ignores weights altogether.
+struct Ignored_weight_case {
+  const char* name;
+  std::string options;
+  std::string err;
+};
+
+class IgnoredWeights : public testing::TestWithParam<Ignored_weight_case> {};
+
+TEST_P(IgnoredWeights, TrainAModel) {
+  const std::string model = work_path("pm.model");
+  std::remove(model.c_str());
+  write_work_file("pm.txt", "1 1:1\n-1 1:-1\n1 1:2\n");
+  const Run_result r = run_train(GetParam().options + " pm.txt pm.model");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, GetParam().err);
+  EXPECT_TRUE(file_exists(model));
+}
+
+const char* const absent_5 = "warning: class label 5 specified in weight is not found\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IgnoredWeights,
+    testing::Values(Ignored_weight_case{"ZeroForAbsentLabel", "-w5 0", absent_5},
+                    Ignored_weight_case{"NegativeForAbsentLabel", "-w5 -1", absent_5},
+                    Ignored_weight_case{"OverflowingForAbsentLabel", "-c 1e300 -w5 1e10", absent_5},
+                    Ignored_weight_case{"ZeroForAbsentLabelSpocL2", "-s 4 -w5 0", absent_5},
+                    Ignored_weight_case{"RegressionNegative", "-s 3 -w1 -1", ""},
+                    Ignored_weight_case{"RegressionNan", "-s 3 -w1 nan", ""}),
+    [](const testing::TestParamInfo<Ignored_weight_case>& info) { return info.param.name; });
 
 TEST(TrainMain, NoModelFileAfterAFailure) {
   const std::string model = work_dir() + "/empty2.txt.model";

@@ -125,6 +125,15 @@ TEST_F(SolveBoxSubproblem, OptimalStartReturnsAfterOneEvaluation) {
   }
 }
 
+// The second coordinate's breakpoint 1 / 1e-309 overflows to +inf, which
+// the Cauchy step's extrapolation once followed for ever.
+TEST_F(SolveBoxSubproblem, BreakpointOverflowingToInfinityEnds) {
+  Problem_data p{{0, 0, 0, 0}, {-1, -1e-309}, {1, 1}, {0, 0}};
+  p.tolerance = 1e-3;
+  solve_recording(solver, printed, p);
+  EXPECT_EQ(p.x[0], 1);
+}
+
 // Two identical samples give a singular block: the plain factorisation fails,
 // the shifted one succeeds, so nothing is printed and the shift stays.
 TEST_F(SolveBoxSubproblem, SingularSemidefiniteBlockUsesTheShiftSilently) {

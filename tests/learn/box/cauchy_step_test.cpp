@@ -63,6 +63,21 @@ INSTANTIATE_TEST_SUITE_P(
                     {0, 0}}),
     [](const testing::TestParamInfo<Cauchy_case>& info) { return info.param.name; });
 
+// The breakpoint 1 / 1e-309 of the second coordinate is +inf, so only the
+// length itself can end the extrapolation: at the last finite power of 10,
+// whose step is kept.
+TEST(CauchyStep, ExtrapolationStopsBeforeAnInfiniteLength) {
+  const std::vector<double> A = {0, 0, 0, 0}, g = {-1, -1e-309}, x = {0, 0}, l = {0, 0},
+                            u = {1, 1};
+  std::vector<double> s = {-1, -1};
+  double alpha = 1;
+  cauchy_step(2, x.data(), l.data(), u.data(), A.data(), g.data(), 10, alpha, s.data());
+  double last_finite = 1;
+  while (std::isfinite(last_finite * 10)) last_finite *= 10;
+  EXPECT_EQ(alpha, last_finite);
+  EXPECT_EQ(s, (std::vector<double>{1, -last_finite * g[1]}));
+}
+
 // A NaN radius fails every region test; the contraction must still end, at
 // the zero step of alpha = 0.
 TEST(CauchyStep, NanRadiusEndsAtTheZeroStep) {
