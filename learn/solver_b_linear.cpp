@@ -133,7 +133,6 @@ void Solver_B_linear::fill_sub_matrix(int count) {
     return;
   }
 
-  double* dense = s.dense_sample.data();
   s.pack_rows.resize(count);
   s.pack_lengths.resize(count);
   for (int k = 0; k < count; ++k) {
