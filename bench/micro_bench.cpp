@@ -221,16 +221,8 @@ void BM_ParallelThreshold(benchmark::State& state) {
       for (int t = begin; t < end; ++t) gradient[t] += col[t] * d;
     }
   };
-  using Body = decltype(update);
   for (auto _ : state) {
-    if (threads == 1) {
-      update(0, n);
-    } else {
-      tevra::internal::run_stretches(
-          n, threads,
-          [](const void* b, int begin, int end) { (*static_cast<const Body*>(b))(begin, end); },
-          &update);
-    }
+    tevra::for_each_stretch(n, threads, [&update](int, int begin, int end) { update(begin, end); });
     benchmark::DoNotOptimize(gradient.data());
   }
   state.SetItemsProcessed(state.iterations() * n * columns);

@@ -4,14 +4,14 @@
 # same bytes (progress output, model file, predictions, summary).
 #
 #   bench/threads.sh [--threads LIST] [--runs N] [--only SUBSTRING]
-#                    [--lock FILE] [--data DIR] [--out FILE]
+#                    [--run-under CMD] [--data DIR] [--out FILE]
 #
 #   --threads  thread counts (OMP_NUM_THREADS), for example 1,2,4,8,16; the
 #              first one is the base of the speed-up (default 1,2)
 #   --runs     timed runs per case and count; the table shows the median (3)
 #   --only     only the cases whose name contains SUBSTRING
-#   --lock     hold an exclusive flock on FILE during each timed run, so that
-#              nothing else that takes the lock runs meanwhile
+#   --run-under  a command that each timed run runs under, for example one
+#              that waits for the machine to be quiet (words split at blanks)
 #   --data     data directory (default bench/data-threads, written by
 #              bench/prepare_data.py on first use: Fashion-MNIST with 12000
 #              training and 10000 test images, and the shaped sets)
@@ -23,7 +23,7 @@ root=$(pwd)
 thread_list=1,2
 runs=3
 only=""
-lock=""
+run_under=""
 data=$root/bench/data-threads
 out=$root/bench/results-threads.md
 while [ $# -gt 0 ]; do
@@ -31,10 +31,10 @@ while [ $# -gt 0 ]; do
     --threads) thread_list=$2; shift ;;
     --runs) runs=$2; shift ;;
     --only) only=$2; shift ;;
-    --lock) lock=$2; shift ;;
+    --run-under) run_under=$2; shift ;;
     --data) data=$2; shift ;;
     --out) out=$2; shift ;;
-    *) echo "usage: bench/threads.sh [--threads LIST] [--runs N] [--only SUBSTRING] [--lock FILE] [--data DIR] [--out FILE]" >&2
+    *) echo "usage: bench/threads.sh [--threads LIST] [--runs N] [--only SUBSTRING] [--run-under CMD] [--data DIR] [--out FILE]" >&2
        exit 1 ;;
   esac
   shift
@@ -85,7 +85,7 @@ timed() {
   local dir=$1 threads=$2
   shift 2
   local prefix=()
-  [ -z "$lock" ] || prefix=(flock -x "$lock")
+  [ -z "$run_under" ] || read -r -a prefix <<< "$run_under"
   (cd "$dir" && OMP_NUM_THREADS=$threads "${prefix[@]}" /usr/bin/time -f %e -o time.txt "$@" \
      > stdout.txt 2> stderr.txt) || { echo "failed: $* (see $dir)" >&2; cat "$dir/stderr.txt" >&2; exit 1; }
   cat "$dir/time.txt" >> "$dir/walls"

@@ -23,10 +23,15 @@ class Packed_rows {
   static constexpr int lanes = 4;
 
   // Packs count rows: rows[r], lengths[r] nodes long (terminator excluded),
-  // becomes lane r % lanes of group r / lanes. Storage is reused.
+  // becomes lane r % lanes of group r / lanes. Storage is reused; the
+  // groups are filled on every thread.
   void pack(const Node* const* rows, const int* lengths, int count, int pad_index);
 
   int group_count() const { return static_cast<int>(start.size()) - 1; }
+
+  // Entries before each group, group_count() + 1 of them from 0: the cost
+  // of the groups' dot products, for splitting them between threads.
+  const std::size_t* group_starts() const { return start.data(); }
 
   // Dot products of the rows of group g with dense: sums[c] for lane c, 0
   // for lanes without a row. dense[pad_index] must be 0.

@@ -37,27 +37,28 @@ Split_every_loop::~Split_every_loop() {
 
 namespace internal {
 
-void run_stretches(int n, int threads, Stretch_function stretch, const void* body) {
-  // No exception may leave a parallel region: a failing thread hands its
-  // exception over here, and the one of the lowest thread number is
-  // rethrown once the region has ended.
+void run_stretches(int n, int stretches, Stretch_function stretch, const void* body) {
+  // No exception may leave a parallel region: a failing stretch hands its
+  // exception over here, and the one of the lowest stretch is rethrown once
+  // the region has ended.
   std::exception_ptr failure;
-  int failed_thread = threads;
-#pragma omp parallel num_threads(threads)
+  int failed_stretch = stretches;
+#pragma omp parallel num_threads(stretches)
   {
-    // The team may be smaller than asked for (OMP_DYNAMIC, limits): the
-    // stretches follow the team actually running.
-    const int t = omp_get_thread_num();
+    // The team may be smaller than asked for (OMP_DYNAMIC, limits): its
+    // threads then take the stretches in turn.
     const int team = omp_get_num_threads();
-    const int begin = static_cast<int>(static_cast<long long>(n) * t / team);
-    const int end = static_cast<int>(static_cast<long long>(n) * (t + 1) / team);
-    try {
-      if (begin < end) stretch(body, begin, end);
-    } catch (...) {
+    for (int s = omp_get_thread_num(); s < stretches; s += team) {
+      const int begin = stretch_begin(n, stretches, s);
+      const int end = stretch_begin(n, stretches, s + 1);
+      try {
+        stretch(body, s, begin, end);
+      } catch (...) {
 #pragma omp critical(tevra_parallel_failure)
-      if (t < failed_thread) {
-        failed_thread = t;
-        failure = std::current_exception();
+        if (s < failed_stretch) {
+          failed_stretch = s;
+          failure = std::current_exception();
+        }
       }
     }
   }

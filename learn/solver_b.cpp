@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "learn/parallel.h"
+
 namespace tevra {
 
 double Solver_B::bound_of(int i) const { return run_.signs[i] > 0 ? run_.C_pos : run_.C_neg; }
@@ -37,16 +39,32 @@ void Solver_B::rebuild_gradient() {
   for (int t = r.active_count; t < r.var_count; ++t) {
     r.gradient[t] = r.linear_term[t] + r.bound_gradient[t];
   }
-  // The free columns enter each entry in position order.
+  // The free columns enter each entry in position order; the entries are
+  // split between threads.
   for_free_column_batches(
       r.var_count, [](int v) { return v; },
       [&r](const int* batch, int count) {
-        for (int t = r.active_count; t < r.var_count; ++t) {
-          double g = r.gradient[t];
-          for (int k = 0; k < count; ++k) g += r.alpha[batch[k]] * r.columns[k][t];
-          r.gradient[t] = g;
-        }
+        const int first = r.active_count;
+        parallel_for(r.var_count - first, static_cast<long long>(count) * (r.var_count - first),
+                     [&](int begin, int end) {
+                       for (int t = first + begin; t < first + end; ++t) {
+                         double g = r.gradient[t];
+                         for (int k = 0; k < count; ++k) g += r.alpha[batch[k]] * r.columns[k][t];
+                         r.gradient[t] = g;
+                       }
+                     });
       });
+}
+
+void Solver_B::add_columns(int count, const double* steps, double* target, int begin, int end) {
+  const Run& r = run_;
+  parallel_for(end - begin, static_cast<long long>(count) * (end - begin), [&](int from, int to) {
+    for (int k = 0; k < count; ++k) {
+      const float* const col = r.columns[k];
+      const double step = steps[k];
+      for (int t = begin + from; t < begin + to; ++t) target[t] += col[t] * step;
+    }
+  });
 }
 
 void Solver_B::deactivate(int i) { swap_variables(i, run_.active_count); }
@@ -108,6 +126,9 @@ void Solver_B::start_run(int l, const double* start_alpha, double tolerance, int
   r.columns.assign(m, nullptr);
   r.column_rows.assign(m, 0);
   r.batch_variables.assign(m, 0);
+  r.column_steps.assign(m, 0.0);
+  r.crossed_bounds.assign(m, 0.0);
+  r.crossed_entered.assign(m, 0);
   start_schedule();
 }
 
@@ -298,18 +319,26 @@ void Solver_B::set_up(int l, Q_matrix& matrix, double* b, const signed char* sig
   start_run(l, start, tolerance, shrink_flag, working_set_size, true);
   for (int p = 0; p < l; ++p) update_bound_state(p);
 
-  // Gradient of the starting point; variables at 0 contribute nothing.
+  // Gradient of the starting point; variables at 0 contribute nothing. The
+  // columns come qpsize at a time and enter each entry in position order.
   for (int p = 0; p < l; ++p) r.gradient[p] = r.linear_term[p];
-  for (int i = 0; i < l; ++i) {
-    if (r.bound_state[i] == Bound_state::at_lower) continue;
-    const float* col = r.q_matrix->get_column(i, l);
-    const double a = r.alpha[i];
-    for (int t = 0; t < l; ++t) r.gradient[t] += a * col[t];
-    if (r.shrinking && r.bound_state[i] == Bound_state::at_upper) {
-      const double bound = bound_of(i);
-      for (int t = 0; t < l; ++t) r.bound_gradient[t] += bound * col[t];
-    }
-  }
+  const Bound_state* const state = r.bound_state.data();
+  for_column_batches(
+      l, [state](int v) { return state[v] != Bound_state::at_lower; }, l, [](int v) { return v; },
+      [this, &r, l](const int* batch, int count) {
+        parallel_for(l, 2LL * count * l, [&](int begin, int end) {
+          for (int k = 0; k < count; ++k) {
+            const int i = batch[k];
+            const float* const col = r.columns[k];
+            const double a = r.alpha[i];
+            for (int t = begin; t < end; ++t) r.gradient[t] += a * col[t];
+            if (r.shrinking && r.bound_state[i] == Bound_state::at_upper) {
+              const double bound = bound_of(i);
+              for (int t = begin; t < end; ++t) r.bound_gradient[t] += bound * col[t];
+            }
+          }
+        });
+      });
 }
 
 void Solver_B::solve_working_set(int count) {
@@ -330,22 +359,40 @@ void Solver_B::solve_working_set(int count) {
   }
   solve_subproblem(count, r.eps / 10);
 
-  const int l = r.var_count;
+  // The moved columns are added to the active gradient, and the columns of
+  // the variables that entered or left their upper bound to the bound
+  // gradient, each in working-set order; both passes split the entries
+  // between threads.
+  int moved = 0;
+  int crossed = 0;
   apply_solution(
       count,
-      [&r](int k, int, double delta) {
-        const float* col = r.columns[k];
-        for (int t = 0; t < r.active_count; ++t) r.gradient[t] += col[t] * delta;
+      [&r, &moved](int k, int, double delta) {
+        r.columns[moved] = r.columns[k];
+        r.column_steps[moved] = delta;
+        ++moved;
       },
-      [&r, l](int k, int i, bool entered) {
-        const float* col = r.q_matrix->get_column(i, l);
-        const double bound = r.sub_upper[k];
-        if (entered) {
-          for (int t = 0; t < l; ++t) r.bound_gradient[t] += bound * col[t];
-        } else {
-          for (int t = 0; t < l; ++t) r.bound_gradient[t] -= bound * col[t];
-        }
+      [&r, &crossed](int k, int i, bool entered) {
+        r.column_rows[crossed] = i;
+        r.crossed_bounds[crossed] = r.sub_upper[k];
+        r.crossed_entered[crossed] = entered;
+        ++crossed;
       });
+  add_columns(moved, r.column_steps.data(), r.gradient.data(), 0, r.active_count);
+  if (crossed == 0) return;
+  const int l = r.var_count;
+  r.q_matrix->get_columns(r.column_rows.data(), crossed, l, r.columns.data());
+  parallel_for(l, static_cast<long long>(crossed) * l, [&r, crossed](int begin, int end) {
+    for (int c = 0; c < crossed; ++c) {
+      const float* const col = r.columns[c];
+      const double bound = r.crossed_bounds[c];
+      if (r.crossed_entered[c]) {
+        for (int t = begin; t < end; ++t) r.bound_gradient[t] += bound * col[t];
+      } else {
+        for (int t = begin; t < end; ++t) r.bound_gradient[t] -= bound * col[t];
+      }
+    }
+  });
 }
 
 void Solver_B::optimize(int l, Q_matrix& matrix, double* b, const signed char* sign,

@@ -97,6 +97,9 @@ class Solver_B {
     std::vector<const float*> columns;  // Q columns of the working set or of a batch
     std::vector<int> column_rows;       // indices handed to get_columns
     std::vector<int> batch_variables;   // the variables whose columns those are
+    std::vector<double> column_steps;   // change of each moved working-set variable
+    std::vector<double> crossed_bounds; // bound of each variable that entered or left it
+    std::vector<char> crossed_entered;  // 1: it entered its upper bound, 0: it left
   };
 
   // Sub-problems go to box_solver (borrowed for the life of the object),
@@ -207,12 +210,24 @@ class Solver_B {
   // crossed(k, position, entered) on.
   template <typename Moved, typename Crossed>
   void apply_solution(int count, Moved moved, Crossed crossed);
-  // Hands the free active variables to use(variables, count) qpsize at a
-  // time, in position order, with columns[0..count-1] holding their Q
-  // columns of length len; row_of(v) is the column of variable v. qpsize
-  // columns are as many as the cache always holds at once.
+  // Hands the variables at positions 0 to end-1 that take(v) accepts to
+  // use(variables, count) qpsize at a time, in position order, with
+  // columns[0..count-1] holding their Q columns of length len; row_of(v) is
+  // the column of variable v. qpsize columns are as many as the cache
+  // always holds at once.
+  template <typename Take, typename Row_of, typename Use>
+  void for_column_batches(int end, Take take, int len, Row_of row_of, Use use);
+  // for_column_batches of the free active variables.
   template <typename Row_of, typename Use>
-  void for_free_column_batches(int len, Row_of row_of, Use use);
+  void for_free_column_batches(int len, Row_of row_of, Use use) {
+    const Bound_state* const state = run_.bound_state.data();
+    for_column_batches(
+        run_.active_count, [state](int v) { return state[v] == Bound_state::free; }, len, row_of,
+        use);
+  }
+  // target[t] += columns[k][t] * steps[k] for the count columns in turn,
+  // for every t from begin to end-1; the entries are split between threads.
+  void add_columns(int count, const double* steps, double* target, int begin, int end);
   // Exchanges entries i and j of the arrays every solver keeps per
   // position: gradient, bound_state, alpha and position_map. Each
   // swap_variables adds the arrays of its own.
@@ -254,17 +269,17 @@ void Solver_B::apply_solution(int count, Moved moved, Crossed crossed) {
   }
 }
 
-template <typename Row_of, typename Use>
-void Solver_B::for_free_column_batches(int len, Row_of row_of, Use use) {
+template <typename Take, typename Row_of, typename Use>
+void Solver_B::for_column_batches(int end, Take take, int len, Row_of row_of, Use use) {
   Run& r = run_;
   int count = 0;
-  for (int v = 0; v <= r.active_count; ++v) {
-    if (v < r.active_count && r.bound_state[v] == Bound_state::free) {
+  for (int v = 0; v <= end; ++v) {
+    if (v < end && take(v)) {
       r.batch_variables[count] = v;
       r.column_rows[count] = row_of(v);
       ++count;
     }
-    if (count == r.qpsize || (v == r.active_count && count > 0)) {
+    if (count == r.qpsize || (v == end && count > 0)) {
       r.q_matrix->get_columns(r.column_rows.data(), count, len, r.columns.data());
       use(r.batch_variables.data(), count);
       count = 0;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "learn/kernel.h"
+#include "learn/parallel.h"
 
 namespace tevra {
 
@@ -28,7 +29,13 @@ void Solver_B_linear::swap_variables(int i, int j) {
 }
 
 void Solver_B_linear::rebuild_gradient() {
-  for (int t = run_.active_count; t < run_.var_count; ++t) run_.gradient[t] = gradient_from_w(t);
+  const int first = run_.active_count;
+  const int n = run_.var_count - first;
+  long long work = 0;
+  for (int t = first; t < run_.var_count; ++t) work += primal_.sample_length[t] + 1;
+  parallel_for(n, work, [this, first](int begin, int end) {
+    for (int t = first + begin; t < first + end; ++t) run_.gradient[t] = gradient_from_w(t);
+  });
 }
 
 void Solver_B_linear::pack_active_rows() {
@@ -65,17 +72,42 @@ void Solver_B_linear::refresh_active_gradient() {
   if (s.rows_stale || s.rows_active != r.active_count) pack_active_rows();
   const double* wt = s.w;
   const double bias = wt[s.bias_slot];
-  double sums[lanes];
-  for (int g = 0; g < s.active_rows.group_count(); ++g) {
-    s.active_rows.group_dots(wt, g, sums);
-    for (int c = 0; c < lanes; ++c) {
-      const int row = g * lanes + c;
-      for (int k = s.row_first[row]; k < s.row_first[row + 1]; ++k) {
-        const int t = s.row_positions[k];
-        r.gradient[t] = r.signs[t] * (sums[c] + bias) + r.linear_term[t];
+  const Packed_rows& rows = s.active_rows;
+  parallel_for_balanced(rows.group_count(), rows.group_starts(), [&](int first, int last) {
+    double sums[lanes];
+    for (int g = first; g < last; ++g) {
+      rows.group_dots(wt, g, sums);
+      for (int c = 0; c < lanes; ++c) {
+        const int row = g * lanes + c;
+        for (int k = s.row_first[row]; k < s.row_first[row + 1]; ++k) {
+          const int t = s.row_positions[k];
+          r.gradient[t] = r.signs[t] * (sums[c] + bias) + r.linear_term[t];
+        }
       }
     }
+  });
+}
+
+void Solver_B_linear::prepare_sub_matrix_fill() {
+  Primal_state& s = primal_;
+  const int qpsize = run_.qpsize;
+  const int groups = (qpsize + lanes - 1) / lanes;
+  s.task_row.assign(static_cast<size_t>(qpsize) * groups, 0);
+  s.task_group.assign(static_cast<size_t>(qpsize) * groups, 0);
+  // A dense row per thread, up to one per working-set sample, while they
+  // take no more than 64 MiB together; none where the merge walk replaces
+  // the dense row.
+  if (s.dense_sample.empty()) {
+    s.dense_rows = 1;
+    std::vector<double>().swap(s.more_dense);
+    return;
   }
+  const size_t row = static_cast<size_t>(s.zero_slot) + 1;
+  const size_t affordable = std::max<size_t>(1, (size_t{64} << 20) / (sizeof(double) * row));
+  s.dense_rows = static_cast<int>(
+      std::min<size_t>({static_cast<size_t>(std::max(1, available_threads())),
+                        static_cast<size_t>(std::max(1, qpsize)), affordable}));
+  s.more_dense.assign(row * static_cast<size_t>(s.dense_rows - 1), 0.0);
 }
 
 void Solver_B_linear::fill_sub_matrix(int count) {
@@ -101,7 +133,6 @@ void Solver_B_linear::fill_sub_matrix(int count) {
     return;
   }
 
-  double* dense = s.dense_sample.data();
   s.pack_rows.resize(count);
   s.pack_lengths.resize(count);
   for (int k = 0; k < count; ++k) {
@@ -113,21 +144,48 @@ void Solver_B_linear::fill_sub_matrix(int count) {
   // The merge walk of a sparse dot product adds x_f y_f over the common
   // features in increasing f; walking y over the scattered x adds the same
   // products in the same order, plus exact zeros for the features x lacks
-  // (feature values are finite).
-  double sums[lanes];
+  // (feature values are finite). Each task is one sample k and one group of
+  // the samples from k on (the group of k also computes the lanes before k;
+  // they are not needed).
+  const int groups = s.working_rows.group_count();
+  const std::size_t* group_start = s.working_rows.group_starts();
+  int tasks = 0;
+  long long work = 0;
   for (int k = 0; k < count; ++k) {
-    const int i = B[k];
-    for (const Node* x = s.samples[i]; x->index != -1; ++x) dense[x->index] = x->value;
-    // The group of k also computes the lanes before k; they are not needed.
-    for (int g = k / lanes; g < s.working_rows.group_count(); ++g) {
+    for (int g = k / lanes; g < groups; ++g) {
+      s.task_row[tasks] = k;
+      s.task_group[tasks] = g;
+      ++tasks;
+      work += static_cast<long long>(group_start[g + 1] - group_start[g]);
+    }
+  }
+  const size_t row = static_cast<size_t>(s.zero_slot) + 1;
+  const int stretches = std::min(threads_for(tasks, work), s.dense_rows);
+  for_each_stretch(tasks, stretches, [&](int stretch, int begin, int end) {
+    double* const dense =
+        stretch == 0 ? s.dense_sample.data() : s.more_dense.data() + (stretch - 1) * row;
+    auto scatter = [&](int k, bool clear) {
+      for (const Node* x = s.samples[B[k]]; x->index != -1; ++x)
+        dense[x->index] = clear ? 0 : x->value;
+    };
+    int scattered = -1;
+    double sums[lanes];
+    for (int t = begin; t < end; ++t) {
+      const int k = s.task_row[t];
+      const int g = s.task_group[t];
+      if (k != scattered) {
+        if (scattered >= 0) scatter(scattered, true);
+        scatter(k, false);
+        scattered = k;
+      }
       s.working_rows.group_dots(dense, g, sums);
       for (int c = 0; c < lanes; ++c) {
         const int m = g * lanes + c;
         if (m >= k && m < count) store(k, m, sums[c]);
       }
     }
-    for (const Node* x = s.samples[i]; x->index != -1; ++x) dense[x->index] = 0;
-  }
+    if (scattered >= 0) scatter(scattered, true);
+  });
 }
 
 void Solver_B_linear::solve_working_set(int count) {
@@ -185,6 +243,7 @@ int Solver_B_linear::optimize_linear(int l, Node* const* sample_list, const doub
   r.C_neg = cost_neg;
   r.signs.assign(sign, sign + l);
   start_run(l, start, tolerance, shrink_flag, working_set_size, false);
+  prepare_sub_matrix_fill();
 
   bool all_at_lower = true;
   for (int p = 0; p < l; ++p) {

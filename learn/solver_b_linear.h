@@ -41,6 +41,9 @@ namespace tevra {
 // adds the products of the merge walk in the same order when the nodes are
 // in strictly increasing index order, as Problem promises; where the
 // indices reach far beyond the data, it is the merge walk itself.
+// The gradient pass, the packing and the sub-problem matrix split their rows
+// (or pairs) between threads; each value is still formed on one thread by
+// the walk above.
 class Solver_B_linear : public Solver_B {
  public:
   // What a run holds besides Solver_B::Run: the samples, w and the packed
@@ -56,6 +59,13 @@ class Solver_B_linear : public Solver_B {
     std::vector<double> dense_sample;     // all 0 except while fill_sub_matrix scatters a
                                           // sample; empty when the indices reach far beyond
                                           // the data (the merge walk then)
+    // More rows like dense_sample, one for each further stretch of
+    // fill_sub_matrix (dense_rows - 1 of them, zero_slot + 1 entries each;
+    // none with the merge walk).
+    std::vector<double> more_dense;
+    int dense_rows = 1;
+    std::vector<int> task_row;    // fill_sub_matrix's (k, group) pairs of the upper triangle
+    std::vector<int> task_group;
 
     // --- Rows of the gradient pass ---
     // A row is a distinct sample of the active positions (the two variables
@@ -103,8 +113,11 @@ class Solver_B_linear : public Solver_B {
   // gradient_from_w at every active position, from active_rows.
   void refresh_active_gradient();
   // M for the count positions of working_set: each sample is scattered into
-  // dense_sample and the others' rows are walked over it.
+  // a dense row and the others' rows are walked over it, the pairs split
+  // between threads, each with a dense row of its own.
   void fill_sub_matrix(int count);
+  // Sizes the dense rows and task lists of fill_sub_matrix.
+  void prepare_sub_matrix_fill();
 
   Primal_state primal_;
 };

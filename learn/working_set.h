@@ -22,9 +22,18 @@ struct Selection {
 // Two insertion lists of at most qpsize entries replace a sort: unfilled
 // slots sit at the front of each list, so a pass costs
 // O(active_count * qpsize) at worst.
+//
+// Long passes are split between threads: each stretch of positions keeps
+// lists of its own, and the stretches' entries are then offered, in
+// position order, to the same insertion. A list keeps the best entries by
+// value with ties to the earlier position, in an order fixed by value and
+// position alone; every entry the whole pass would keep is kept by its
+// stretch, so the merge chooses exactly what one pass chooses, ties
+// included.
 class Working_set_selection {
  public:
-  // Working sets of up to qpsize positions.
+  // Working sets of up to qpsize positions, with lists for as many
+  // stretches as threads are available now.
   explicit Working_set_selection(int qpsize = 0);
 
   // Chooses among positions 0 to active_count-1, from their gradient G and
@@ -37,9 +46,33 @@ class Working_set_selection {
                    int* working_set);
 
  private:
+  // One insertion list of `size` slots: values and positions.
+  struct List {
+    double* value;
+    int* position;
+    int size;
+  };
+
+  // Phase 1 over positions begin to end-1 into list.
+  static void smallest_free(const double* gradient, const Bound_state* bound_state, int begin,
+                            int end, List list);
+  // Phase 2 over positions begin to end-1 into list; free variables of |G|
+  // up to d are left out.
+  static void largest_violations(const double* gradient, const Bound_state* bound_state,
+                                 double d, int begin, int end, List list);
+  // Runs scan(begin, end, list) over positions 0 to active_count-1 into
+  // result: in one pass, or in stretches whose lists are then offered to
+  // result in position order through offer(list, v, p).
+  template <typename Scan, typename Offer>
+  void pass(int active_count, int size, List result, Scan scan, Offer offer);
+
   int qpsize;
-  std::vector<double> value;   // the list's values, qpsize entries
-  std::vector<int> position;   // their positions
+  int stretch_capacity;              // stretches the lists have room for
+  std::vector<double> value;         // the result list's values (qpsize)
+  std::vector<int> position;         // and positions
+  std::vector<double> stretch_value; // qpsize slots per stretch
+  std::vector<int> stretch_position;
+  std::vector<int> order;            // scratch: a stretch's entries by position
 };
 
 }  // namespace tevra

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "learn/parallel.h"
 #include "tests/learn/solver_test_support.h"
 
 namespace tevra {
@@ -172,6 +174,44 @@ TEST(SelectionTest, InactivePositionsAreIgnored) {
   EXPECT_EQ(made.run().working_set[0], 0);
   EXPECT_EQ(made.run().working_set[1], 1);
   EXPECT_EQ(selection.Gmax, 0.2);
+}
+
+// Split between threads, each stretch keeps lists of its own and the merge
+// must choose exactly what one pass chooses: the same positions in the same
+// order, ties (few distinct values), NaN and infinities included, whether a
+// stretch holds many candidates or none.
+TEST(SelectionTest, SplitPassesChooseWhatOnePassChooses) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double values[] = {0, 0.5, -0.5, 1, -1, 2, -2, inf, -inf, nan};
+  std::mt19937 engine(17);
+  for (int qpsize : {2, 3, 4, 10, 17}) {
+    for (int n : {1, 5, 40, 1000}) {
+      for (int round = 0; round < 5; ++round) {
+        std::vector<double> gradient(n);
+        std::vector<S> states(n);
+        for (int p = 0; p < n; ++p) {
+          gradient[p] = values[engine() % (round == 0 ? 3 : 10)];
+          states[p] = static_cast<S>(engine() % 3);
+        }
+        auto choose = [&](int threads, std::vector<int>* working_set) {
+          Split_every_loop split(threads);
+          Working_set_selection lists(qpsize);
+          working_set->assign(qpsize, -7);
+          return lists.choose(gradient.data(), states.data(), n, working_set->data());
+        };
+        std::vector<int> one_pass;
+        const Selection expected = choose(1, &one_pass);
+        for (int threads : {2, 3, 7}) {
+          std::vector<int> split_pass;
+          const Selection got = choose(threads, &split_pass);
+          EXPECT_EQ(got.count, expected.count);
+          EXPECT_EQ(std::memcmp(&got.Gmax, &expected.Gmax, sizeof(double)), 0);
+          EXPECT_EQ(split_pass, one_pass)
+              << "qpsize " << qpsize << ", " << n << " positions, " << threads << " threads";
+        }
+      }
+    }
+  }
 }
 
 TEST(SelectionTest, NoActiveVariableGivesEmptySelection) {

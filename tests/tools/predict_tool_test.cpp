@@ -326,5 +326,48 @@ TEST_F(PredictTool, ManyLinesOnSeveralThreadsKeepTheirOrder) {
   }
 }
 
+// A line whose sample buffer cannot be had, parsed by a worker thread,
+// ends the run as it does on one thread: the one message, exit status 1,
+// the same predictions written before it. The preloaded library fails every
+// allocation above 64 KiB; the long line's text stays below that, its
+// buffer of one node per ':' does not.
+TEST_F(PredictTool, FailedAllocationOnAWorkerEndsTheRunAsOnOneThread) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocators cannot be replaced by a preloaded one";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "the sanitizers' allocators cannot be replaced by a preloaded one";
+#endif
+#endif
+  // 100 lines in one batch, three stretches: line 91 is in the third.
+  std::string test;
+  for (int i = 1; i <= 100; ++i) {
+    if (i == 91) {
+      test += "1";
+      for (int k = 0; k < 6000; ++k) test += " 1:1";
+      test += "\n";
+    } else {
+      test += std::to_string(i) + " 1:" + std::to_string(i - 1) + "\n";
+    }
+  }
+  write_file(work_path("test"), test);
+  write_file(work_path("model"), kRegressionModel);
+  const std::string arguments =
+      work_path("test") + " " + work_path("model") + " " + work_path("predictions");
+  std::string written[2];
+  int run = 0;
+  for (const std::string threads : {"1", "3"}) {
+    std::remove(work_path("predictions").c_str());
+    const Run_result result = run_in_work_dir(
+        "OMP_NUM_THREADS=" + threads + " LD_PRELOAD='" TEVRA_ALLOCATION_LIMIT_LIBRARY
+        "' TEVRA_ALLOCATION_LIMIT=65536 " + predict_command(arguments));
+    ASSERT_TRUE(result.exited) << threads << " threads: " << result.err;
+    EXPECT_EQ(result.status, 1) << threads << " threads";
+    EXPECT_EQ(result.err, "Error: not enough memory\n") << threads << " threads";
+    written[run++] = read_file(work_path("predictions"));
+  }
+  EXPECT_TRUE(written[0] == written[1]);
+}
+
 }  // namespace
 }  // namespace tevra
