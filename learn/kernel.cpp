@@ -11,11 +11,6 @@ namespace tevra {
 
 namespace {
 
-// A dense row of up to this many doubles (8 MiB) is always acceptable...
-constexpr long long kDenseRowFloor = 1 << 20;
-// ...and beyond that only while it is no larger than the samples' own nodes
-// (16 bytes each), so hashed or sparse huge indices keep the merge walk.
-constexpr long long kDenseRowPerNode = 2;
 // Batched columns share one block of at most this many doubles (4 MiB).
 constexpr long long kDenseBlockLimit = 1 << 19;
 
@@ -154,8 +149,7 @@ Kernel::Kernel(int count, Node* const* samples_in, const Parameter& param)
                         kernel_type == sigmoid;
   if (uses_dot) {
     const long long length = max_index + 1;
-    if (length > 0 && (length <= kDenseRowFloor || length <= kDenseRowPerNode * node_count))
-      dense_row.assign(static_cast<size_t>(length), 0.0);
+    if (dense_row_pays(length, node_count)) dense_row.assign(static_cast<size_t>(length), 0.0);
     if (!dense_row.empty())
       batch_width = static_cast<int>(std::clamp(kDenseBlockLimit / length, 1LL,
                                                 static_cast<long long>(kMaxBatchWidth)));

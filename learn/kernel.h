@@ -29,6 +29,17 @@ double kernel_value(const Node* x, const Node* y, const Parameter& param);
 // when dot(x, y) is dot_product.
 double kernel_of_dot(double dot_product, const Parameter& param);
 
+// Whether a dense row of length doubles pays for itself over samples of
+// node_count nodes in all: a row is zero-filled once, and beyond a small
+// size only while it is no larger than the samples' own nodes, so indices
+// that reach far beyond the data (hashed features, or few samples) keep the
+// merge walk.
+inline bool dense_row_pays(long long length, long long node_count) {
+  constexpr long long always = 1 << 12;  // 32 KiB: cheaper than any decision
+  constexpr long long per_node = 2;      // two doubles, the size of one node
+  return length > 0 && (length <= always || length <= per_node * node_count);
+}
+
 // Most columns kernel_columns computes in one pass over the samples.
 constexpr int kMaxBatchWidth = 16;
 

@@ -5,11 +5,13 @@
 #include <functional>
 #include <utility>
 
+#include "learn/kernel.h"
+
 namespace tevra {
 
 double Solver_B_linear::gradient_from_w(int t) const {
   const Run& r = run_;
-  const double* wt = primal_.weights.data();
+  const double* wt = primal_.w;
   double sum = 0;
   for (const Node* x = primal_.samples[t]; x->index != -1; ++x) sum += wt[x->index] * x->value;
   return r.signs[t] * (sum + wt[primal_.bias_slot]) + r.linear_term[t];
@@ -61,7 +63,7 @@ void Solver_B_linear::refresh_active_gradient() {
   Primal_state& s = primal_;
   Run& r = run_;
   if (s.rows_stale || s.rows_active != r.active_count) pack_active_rows();
-  const double* wt = s.weights.data();
+  const double* wt = s.w;
   const double bias = wt[s.bias_slot];
   double sums[lanes];
   for (int g = 0; g < s.active_rows.group_count(); ++g) {
@@ -80,8 +82,26 @@ void Solver_B_linear::fill_sub_matrix(int count) {
   Primal_state& s = primal_;
   Run& r = run_;
   double* M = r.sub_matrix.data();
-  double* dense = s.dense_sample.data();
   const int* B = r.working_set.data();
+  // Entry (k, m) from the dot product of the two samples: the sign product
+  // of the diagonal is always 1 and is not applied.
+  const auto store = [&](int k, int m, double dot_product) {
+    if (m == k) {
+      M[k + k * count] = dot_product + 1;
+    } else {
+      const double v = static_cast<double>(r.signs[B[k]] * r.signs[B[m]]) * (dot_product + 1);
+      M[k + m * count] = v;
+      M[m + k * count] = v;
+    }
+  };
+  if (s.dense_sample.empty()) {
+    // Indices far beyond the data: the merge walk itself.
+    for (int k = 0; k < count; ++k)
+      for (int m = k; m < count; ++m) store(k, m, dot(s.samples[B[k]], s.samples[B[m]]));
+    return;
+  }
+
+  double* dense = s.dense_sample.data();
   s.pack_rows.resize(count);
   s.pack_lengths.resize(count);
   for (int k = 0; k < count; ++k) {
@@ -103,15 +123,7 @@ void Solver_B_linear::fill_sub_matrix(int count) {
       s.working_rows.group_dots(dense, g, sums);
       for (int c = 0; c < lanes; ++c) {
         const int m = g * lanes + c;
-        if (m < k || m >= count) continue;
-        if (m == k) {
-          // The sign product of the diagonal is always 1 and is not applied.
-          M[k + k * count] = sums[c] + 1;
-        } else {
-          const double v = static_cast<double>(r.signs[i] * r.signs[B[m]]) * (sums[c] + 1);
-          M[k + m * count] = v;
-          M[m + k * count] = v;
-        }
+        if (m >= k && m < count) store(k, m, sums[c]);
       }
     }
     for (const Node* x = s.samples[i]; x->index != -1; ++x) dense[x->index] = 0;
@@ -126,7 +138,7 @@ void Solver_B_linear::solve_working_set(int count) {
   // Tighter than Solver_B: errors of the sub-problem go straight into w.
   solve_subproblem(count, r.eps / 100);
 
-  double* wt = s.weights.data();
+  double* wt = s.w;
   apply_solution(
       count,
       [&r, &s, wt](int, int i, double delta) {
@@ -152,15 +164,20 @@ int Solver_B_linear::optimize_linear(int l, Node* const* sample_list, const doub
   // w reaches the largest feature index and the bias slot, which may share
   // an entry with a feature (the caller's choice); the padding slot follows.
   int largest = bias;
+  long long node_count = 0;
   for (int p = 0; p < l; ++p) {
     int n = 0;
     for (; s.samples[p][n].index != -1; ++n) largest = std::max(largest, s.samples[p][n].index);
     s.sample_length[p] = n;
+    node_count += n;
   }
   s.zero_slot = largest + 1;
-  s.weights.assign(primal, primal + s.zero_slot);
-  s.weights.push_back(0.0);
-  s.dense_sample.assign(static_cast<size_t>(s.zero_slot) + 1, 0.0);
+  // A solver object may run again on other samples: never keep a row sized
+  // for the previous ones.
+  if (dense_row_pays(static_cast<long long>(s.zero_slot) + 1, node_count))
+    s.dense_sample.assign(static_cast<size_t>(s.zero_slot) + 1, 0.0);
+  else
+    std::vector<double>().swap(s.dense_sample);
   s.rows_stale = true;
   s.own_linear_term.assign(b, b + l);
   r.linear_term = s.own_linear_term.data();
@@ -181,7 +198,6 @@ int Solver_B_linear::optimize_linear(int l, Node* const* sample_list, const doub
   iterate();
 
   const int solved = r.iterations;
-  std::copy(s.weights.begin(), s.weights.begin() + s.zero_slot, s.w);
   const double bounds[] = {r.C_pos, r.C_neg};
   const double* linear_term = r.linear_term;
   finish_run(0.5, [linear_term](int p) { return linear_term[p]; }, bounds, 2, result, start);

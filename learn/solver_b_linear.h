@@ -36,24 +36,26 @@ namespace tevra {
 // pass and the sub-problem matrix use Packed_rows, so four sums advance side
 // by side, each adding its own products in its sample's order; positions
 // that share a sample (the two variables of a regression sample) share one
-// sum; w lives in a private copy with a zero slot for the padding. The
-// sub-problem matrix walks one sample over the other scattered into a dense
-// row, which adds the products of the merge walk in the same order when
-// the nodes are in strictly increasing index order, as Problem promises.
+// sum; the caller's w carries a zero slot for the padding. The sub-problem
+// matrix walks one sample over the other scattered into a dense row, which
+// adds the products of the merge walk in the same order when the nodes are
+// in strictly increasing index order, as Problem promises; where the
+// indices reach far beyond the data, it is the merge walk itself.
 class Solver_B_linear : public Solver_B {
  public:
   // What a run holds besides Solver_B::Run: the samples, w and the packed
   // rows of the gradient pass.
   struct Primal_state {
     std::vector<double> own_linear_term;  // b, own copy (Run::linear_term points here)
-    double* w = nullptr;                  // the caller's primal vector; receives weights on return
-    std::vector<double> weights;          // w during the run, then a padding slot that stays 0
-    int bias_slot = 0;                    // index of the bias entry of w and weights
-    int zero_slot = 0;                    // entries of w in use; padding index (weights and
+    double* w = nullptr;                  // the caller's primal vector, updated in place
+    int bias_slot = 0;                    // index of the bias entry of w
+    int zero_slot = 0;                    // entries of w in use; padding index (w and
                                           // dense_sample hold 0 there)
     std::vector<const Node*> samples;     // sample of each position (nodes borrowed)
     std::vector<int> sample_length;       // nodes of samples[p], terminator excluded
-    std::vector<double> dense_sample;     // all 0 except while fill_sub_matrix scatters a sample
+    std::vector<double> dense_sample;     // all 0 except while fill_sub_matrix scatters a
+                                          // sample; empty when the indices reach far beyond
+                                          // the data (the merge walk then)
 
     // --- Rows of the gradient pass ---
     // A row is a distinct sample of the active positions (the two variables
@@ -76,7 +78,10 @@ class Solver_B_linear : public Solver_B {
   // borrowed); linear_term, signs: copied; alpha: start on entry, solution
   // in the caller's order on return; w: the caller's primal vector (feature
   // k at w[k], the bias at w[bias_slot]), which must match alpha on entry and
-  // holds the final w on return. Returns the number of sub-problems solved.
+  // holds the final w on return. w has one entry more than it uses, at one
+  // past the larger of bias_slot and the largest feature index: the padding
+  // of the packed rows, which must be 0 and stays 0. Returns the number of
+  // sub-problems solved.
   int optimize_linear(int l, Node* const* samples, const double* linear_term,
                       const signed char* signs, double* alpha, double* w, int bias_slot,
                       double C_pos, double C_neg, double eps, Solve_result* result, int shrinking,

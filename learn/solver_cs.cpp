@@ -81,6 +81,12 @@ void Solver_CS::initialize(int l, Q_matrix& Q, const double* alpha_in,
   r.sub_change.resize(k);
   r.sort_buffer.resize(static_cast<std::size_t>(k) + 1);
   r.moved_classes.reserve(k);
+  r.is_moved.assign(k, 0);
+  r.largest.resize(l);
+  r.smallest.resize(l);
+  r.largest_class.resize(l);
+  r.smallest_class.resize(l);
+  r.extremes_known = false;
 }
 
 void Solver_CS::iterate(int shrinking) {
@@ -242,9 +248,14 @@ void Solver_CS::update_sample(int i) {
     if (all_classes || delta[m] != 0) r.moved_classes.push_back(m);
 
   // The next selection reads each stretch of the gradient right after its
-  // terms went in.
+  // terms went in. Only the moved classes changed for the other positions,
+  // so their extremes follow from those classes alone; sample i's bound
+  // shifts changed too, and it is scanned whole.
+  for (const int m : r.moved_classes) r.is_moved[m] = 1;
   r.next_violation = -infinity;
   r.next_sample = -1;
+  double top = -infinity;
+  int at = -1;
   for (int begin = 0; begin < len; begin += select_block) {
     const int end = std::min(len, begin + select_block);
     for (const int m : r.moved_classes) {
@@ -252,9 +263,104 @@ void Solver_CS::update_sample(int i) {
       const double change = delta[m];
       for (int j = begin; j < end; ++j) G[j] += column[j] * change;
     }
-    select_among(begin, end, &r.next_violation, &r.next_sample);
+    for (int j = begin; j < end; ++j) {
+      if (r.extremes_known && j != i) {
+        follow_extremes(j);
+      } else {
+        scan_extremes(j);
+      }
+      // As select_among: the violation of the extremes, ties to the first.
+      const double violation = r.largest[j] - r.smallest[j];
+      if (violation > top) {
+        top = violation;
+        at = j;
+      }
+    }
   }
+  for (const int m : r.moved_classes) r.is_moved[m] = 0;
+  r.extremes_known = true;
+  r.next_violation = top;
+  r.next_sample = at;
   r.next_known = true;
+}
+
+// The same comparisons as select_among's walk, which keeps the first class
+// of equal values; the class of each extreme is recorded along.
+void Solver_CS::scan_extremes(int j) {
+  Run& r = run_;
+  double max_G = -infinity;
+  double min_G = infinity;
+  int max_class = -1;
+  int min_class = -1;
+  for (int m = 0; m < r.nr_class; ++m) {
+    const double g = r.gradient[class_entry(j, m)];
+    if (g > max_G) {
+      max_G = g;
+      max_class = m;
+    }
+    const double candidate = g + r.bound_shift[class_entry(j, m)];
+    if (candidate < min_G) {
+      min_G = candidate;
+      min_class = m;
+    }
+  }
+  r.largest[j] = max_G;
+  r.smallest[j] = min_G;
+  r.largest_class[j] = max_class;
+  r.smallest_class[j] = min_class;
+}
+
+// Exact: the extremes scan_extremes would find now. The largest entry was
+// the first class c holding it, so every class before c held less and
+// every unmoved class still holds no more. If c did not move, the answer is
+// the better of it and the moved classes; if c moved but did not fall (a
+// comparison that NaN fails), only the moved classes can hold the answer.
+// Ties go to the lower class, as in the scan. Only a fall of c needs every
+// class again. The same holds for the smallest candidate, mirrored.
+void Solver_CS::follow_extremes(int j) {
+  Run& r = run_;
+  const int* const moved = r.moved_classes.data();
+  const int moved_count = static_cast<int>(r.moved_classes.size());
+
+  double max_G = r.largest[j];
+  int max_class = r.largest_class[j];
+  if (max_class >= 0 && r.is_moved[max_class]) {
+    if (!(r.gradient[class_entry(j, max_class)] >= max_G)) {
+      scan_extremes(j);
+      return;
+    }
+    max_G = -infinity;
+    max_class = -1;
+  }
+  double min_G = r.smallest[j];
+  int min_class = r.smallest_class[j];
+  if (min_class >= 0 && r.is_moved[min_class]) {
+    const double candidate =
+        r.gradient[class_entry(j, min_class)] + r.bound_shift[class_entry(j, min_class)];
+    if (!(candidate <= min_G)) {
+      scan_extremes(j);
+      return;
+    }
+    min_G = infinity;
+    min_class = -1;
+  }
+  for (int t = 0; t < moved_count; ++t) {
+    const int m = moved[t];
+    const double g = r.gradient[class_entry(j, m)];
+    if (g > max_G || (g == max_G && m < max_class)) {
+      max_G = g;
+      max_class = m;
+    }
+    const double candidate = g + r.bound_shift[class_entry(j, m)];
+    if (candidate < min_G || (candidate == min_G && m < min_class)) {
+      min_G = candidate;
+      min_class = m;
+    }
+  }
+  r.largest[j] = max_G;
+  r.smallest[j] = min_G;
+  r.largest_class[j] = max_class;
+  r.smallest_class[j] = min_class;
 }
 
 void Solver_CS::shrink() {
@@ -301,6 +407,9 @@ void Solver_CS::shrink() {
 }
 
 void Solver_CS::rebuild_gradient() {
+  // The active set may grow next (the full check): positions beyond it
+  // have no extremes yet.
+  run_.extremes_known = false;
   if (run_.active_count >= run_.sample_count) return;
   gradient_from_scratch(run_.active_count);
 }
@@ -347,6 +456,7 @@ void Solver_CS::swap_samples(int i, int j) {
   std::swap(r.labels[i], r.labels[j]);
   std::swap(r.active_order[i], r.active_order[j]);
   r.next_known = false;
+  r.extremes_known = false;
   for (int m = 0; m < r.nr_class; ++m) {
     std::swap(r.gradient[class_entry(i, m)], r.gradient[class_entry(j, m)]);
     std::swap(r.alpha[entry(i, m)], r.alpha[entry(j, m)]);

@@ -77,6 +77,20 @@ class Solver_CS {
     std::vector<double> sub_change;    // new minus old values (k values)
     std::vector<double> sort_buffer;   // k sorted values and the -inf sentinel
     std::vector<int> moved_classes;    // classes whose column terms an update adds
+    std::vector<char> is_moved;        // per class: listed in moved_classes
+
+    // Per position, the two extremes the selection takes its violation
+    // from, kept up to date by update_sample so that a step re-reads only
+    // the classes it moved: the largest gradient entry and the smallest
+    // entry plus bound shift, each with the first class (in class order)
+    // that holds it, or -1 when no class does (the extreme is then the
+    // starting value -inf or +inf). Valid for the active positions while
+    // extremes_known is set.
+    bool extremes_known = false;
+    std::vector<double> largest;
+    std::vector<double> smallest;
+    std::vector<int> largest_class;
+    std::vector<int> smallest_class;
   };
 
   // Progress marks and the summary lines go to progress.
@@ -173,6 +187,13 @@ class Solver_CS {
   // Largest violation over the samples begin .. end-1, ties to the first:
   // raises *best and sets *chosen when one of them beats *best.
   void select_among(int begin, int end, double* best, int* chosen) const;
+
+  // The extremes of position j from all its classes.
+  void scan_extremes(int j);
+  // The extremes of position j after the classes in moved_classes changed
+  // their gradient entries (and nothing else changed); falls back to
+  // scan_extremes when an extreme may have left its class.
+  void follow_extremes(int j);
 
   Progress progress;  // where "." "*" and the summary lines go
   Run run_;

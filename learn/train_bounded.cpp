@@ -38,7 +38,8 @@ void solve_linear(Training_run& run, const Problem& problem, const Parameter& pa
                   const double* linear_term, const signed char* signs, double* alpha,
                   double C_pos, double C_neg, double c_neg_start, Solve_result* result) {
   const int bias_slot = bias_slot_of(problem);
-  std::vector<double> w(static_cast<size_t>(bias_slot) + 1, 0.0);
+  // One w for every solve, with the padding slot Solver_B_linear needs.
+  std::vector<double> w(static_cast<size_t>(bias_slot) + 2, 0.0);
   Solver_B_linear solver(run.box_solver, run.progress);
   Dual_coordinate_descent descent(run.progress);
   const Seeding_state state{l, samples, signs, alpha, w.data(), static_cast<int>(w.size()),

@@ -8,6 +8,8 @@
 #include <numeric>
 #include <utility>
 
+#include "learn/coordinate_descent/sparse_dot.h"
+
 namespace tevra {
 
 namespace {
@@ -24,11 +26,6 @@ double extended_square(const Node* x) {
   return sum + 1;
 }
 
-int length_of(const Node* x) {
-  int n = 0;
-  while (x[n].index != -1) ++n;
-  return n;
-}
 
 }  // namespace
 
@@ -52,7 +49,7 @@ int Dual_coordinate_descent::solve_two_class(int l, Node* const* samples,
     upper_[i] = signs[i] > 0 ? C_pos : C_neg;
     sign_[i] = signs[i];
     diagonal_[i] = extended_square(samples[i]);
-    length_[i] = length_of(samples[i]);
+    length_[i] = node_count(samples[i]);
   }
   const int passes = run(eps, shrinking);
   std::copy(v_.begin(), v_.end(), alpha);
@@ -83,7 +80,7 @@ int Dual_coordinate_descent::solve_regression(int l, Node* const* samples, const
     v_[i] = alpha[i] - alpha[l + i];
     shift_[i] = -y[i];
     diagonal_[i] = extended_square(samples[i]);
-    length_[i] = length_of(samples[i]);
+    length_[i] = node_count(samples[i]);
   }
   const int passes = run(eps, shrinking);
   for (int i = 0; i < l; ++i) {
@@ -153,26 +150,13 @@ int Dual_coordinate_descent::run(double eps, int shrinking) {
   return passes;
 }
 
-// Four partial sums, so that the additions do not wait on each other; they
-// are combined in a fixed order, so the value is the same on every run.
 // The walk also asks for the nodes of the sample visited next, one cache
 // line per four of its own nodes: the samples come in random order, so
 // without that each one would start with a wait for memory.
 double Dual_coordinate_descent::gradient(int i, const Node* next) const {
-  const Node* const x = samples_[i];
-  const double* const w = w_;
   const int n = length_[i];
-  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  int t = 0;
-  for (; t + 4 <= n; t += 4) {
-    __builtin_prefetch(next + t);
-    s0 += w[x[t].index] * x[t].value;
-    s1 += w[x[t + 1].index] * x[t + 1].value;
-    s2 += w[x[t + 2].index] * x[t + 2].value;
-    s3 += w[x[t + 3].index] * x[t + 3].value;
-  }
-  for (; t < n; ++t) s0 += w[x[t].index] * x[t].value;
-  return sign_[i] * (((s0 + s1) + (s2 + s3)) + w[bias_slot_]) + shift_[i];
+  for (int t = 0; t < n; t += 4) __builtin_prefetch(next + t);
+  return sign_[i] * (sparse_dot(samples_[i], n, w_) + w_[bias_slot_]) + shift_[i];
 }
 
 // Raising v_i changes the dual at the rate g + p sign(v_i) (the sign taken

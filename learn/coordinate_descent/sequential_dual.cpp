@@ -9,6 +9,7 @@
 #include <numeric>
 #include <utility>
 
+#include "learn/coordinate_descent/sparse_dot.h"
 #include "learn/crammer_singer_step.h"
 
 namespace tevra {
@@ -36,6 +37,7 @@ double Sequential_dual_crammer_singer::solve(int l, Node* const* samples, double
 
   int largest = -1;
   square_.resize(l);
+  length_.resize(l);
   for (int i = 0; i < l; ++i) {
     double sum = 0;
     for (const Node* x = samples[i]; x->index != -1; ++x) {
@@ -43,16 +45,12 @@ double Sequential_dual_crammer_singer::solve(int l, Node* const* samples, double
       sum += x->value * x->value;
     }
     square_[i] = sum;
+    length_[i] = node_count(samples[i]);
   }
   features_ = largest + 1;
   w_.assign(static_cast<std::size_t>(features_) * k, 0.0);
   for (int i = 0; i < l; ++i)
-    for (int m = 0; m < k; ++m) {
-      const double a = alpha[static_cast<std::size_t>(i) * k + m];
-      if (a == 0) continue;
-      for (const Node* x = samples[i]; x->index != -1; ++x)
-        w_[static_cast<std::size_t>(x->index) * k + m] += a * x->value;
-    }
+    for (int m = 0; m < k; ++m) add_to_class(i, m, alpha[static_cast<std::size_t>(i) * k + m]);
 
   label_diagonal_.resize(k);
   label_bound_.resize(k);
@@ -114,13 +112,12 @@ int Sequential_dual_crammer_singer::run(double eps, int shrinking) {
       int* const classes = &class_order_[static_cast<std::size_t>(i) * k];
       double* const alpha = alpha_ + static_cast<std::size_t>(i) * k;
       int n = class_count_[i];
-      gradient(i, classes, n, G);
-      const double v = violation(i, classes, n, G);
+      if (t + 1 < active_count) prefetch_sample(active_[t + 1]);
+      const Measure measure = gradient(i, classes, n, G);
+      const double v = measure.violation;
+      const double min_free = measure.min_free;
 
       if (shrinking && threshold < infinity) {
-        double min_free = infinity;
-        for (int j = 0; j < n; ++j)
-          if (below_bound(i, classes[j])) min_free = std::min(min_free, G[j]);
         for (int j = n - 1; j >= 1; --j) {
           if (alpha[classes[j]] == 0 && G[j] < min_free - threshold) {
             --n;
@@ -158,8 +155,7 @@ int Sequential_dual_crammer_singer::run(double eps, int shrinking) {
         const double delta = a[j] - alpha[m];
         if (delta == 0) continue;
         alpha[m] = a[j];
-        for (const Node* x = samples_[i]; x->index != -1; ++x)
-          w_[static_cast<std::size_t>(x->index) * k + m] += delta * x->value;
+        add_to_class(i, m, delta);
         moved = true;
         finite = finite && std::isfinite(a[j]);
       }
@@ -193,43 +189,44 @@ int Sequential_dual_crammer_singer::run(double eps, int shrinking) {
   return passes;
 }
 
-void Sequential_dual_crammer_singer::gradient(int i, const int* classes, int count,
-                                              double* G) const {
-  const int k = classes_;
+Sequential_dual_crammer_singer::Measure Sequential_dual_crammer_singer::gradient(
+    int i, const int* classes, int count, double* G) const {
   const int y = labels_[i];
-  for (int j = 0; j < count; ++j) G[j] = 0;
-  for (const Node* x = samples_[i]; x->index != -1; ++x) {
-    const double* const row = &w_[static_cast<std::size_t>(x->index) * k];
-    const double value = x->value;
-    for (int j = 0; j < count; ++j) G[j] += row[classes[j]] * value;
-  }
-  const double* const alpha = alpha_ + static_cast<std::size_t>(i) * k;
-  for (int j = 0; j < count; ++j)
-    G[j] += classes[j] == y ? label_diagonal_[y] * alpha[y] : 1.0;
-}
-
-bool Sequential_dual_crammer_singer::below_bound(int i, int m) const {
-  const double a = alpha_[static_cast<std::size_t>(i) * classes_ + m];
-  return m == labels_[i] ? a < label_bound_[m] : a < 0;
-}
-
-double Sequential_dual_crammer_singer::violation(int i, const int* classes, int count,
-                                                 const double* G) const {
+  const double* const alpha = alpha_ + static_cast<std::size_t>(i) * classes_;
+  const Node* const x = samples_[i];
+  const int n = length_[i];
   double max_G = -infinity;
   double min_free = infinity;
   for (int j = 0; j < count; ++j) {
-    max_G = std::max(max_G, G[j]);
-    if (below_bound(i, classes[j])) min_free = std::min(min_free, G[j]);
+    const int m = classes[j];
+    const double product = sparse_dot(x, n, weights_of(m));
+    const bool label = m == y;
+    const double g = product + (label ? label_diagonal_[y] * alpha[y] : 1.0);
+    G[j] = g;
+    max_G = std::max(max_G, g);
+    if (alpha[m] < (label ? label_bound_[y] : 0.0)) min_free = std::min(min_free, g);
   }
-  return max_G - min_free;
+  return {max_G - min_free, min_free};
+}
+
+// The samples come in random order, so each one would start with a wait
+// for memory: its nodes are asked for one visit ahead.
+void Sequential_dual_crammer_singer::prefetch_sample(int i) const {
+  const Node* const x = samples_[i];
+  for (int t = 0; t < length_[i]; t += 4) __builtin_prefetch(x + t);
+}
+
+void Sequential_dual_crammer_singer::add_to_class(int i, int m, double step) {
+  if (step == 0) return;
+  double* const w = &w_[static_cast<std::size_t>(m) * features_];
+  for (const Node* x = samples_[i]; x->index != -1; ++x) w[x->index] += step * x->value;
 }
 
 double Sequential_dual_crammer_singer::largest_violation() {
   double largest = 0;
   for (int i = 0; i < count_; ++i) {
     const int* const classes = &class_order_[static_cast<std::size_t>(i) * classes_];
-    gradient(i, classes, classes_, G_.data());
-    largest = std::max(largest, violation(i, classes, classes_, G_.data()));
+    largest = std::max(largest, gradient(i, classes, classes_, G_.data()).violation);
   }
   return largest;
 }

@@ -55,12 +55,24 @@ class Sequential_dual_crammer_singer {
  private:
   // The passes; returns their number.
   int run(double eps, int shrinking);
-  // G of the first count classes in classes of sample i into G.
-  void gradient(int i, const int* classes, int count, double* G) const;
+  // What one look at a sample finds: max_m G - min_{m free} G over the
+  // classes looked at, and that minimum.
+  struct Measure {
+    double violation;
+    double min_free;
+  };
+  // G of the first count classes in classes of sample i into G, and its
+  // measure over them.
+  Measure gradient(int i, const int* classes, int count, double* G) const;
+  void prefetch_sample(int i) const;
+  // w_m += step x_i.
+  void add_to_class(int i, int m, double step);
+  const double* weights_of(int m) const { return &w_[static_cast<std::size_t>(m) * features_]; }
   // Whether the variable of sample i for class m is below its bound.
-  bool below_bound(int i, int m) const;
-  // max G - min of G below the bound over the count classes listed.
-  double violation(int i, const int* classes, int count, const double* G) const;
+  bool below_bound(int i, int m) const {
+    const double a = alpha_[static_cast<std::size_t>(i) * classes_ + m];
+    return m == labels_[i] ? a < label_bound_[m] : a < 0;
+  }
   // Largest violation over every sample and class at the current w.
   double largest_violation();
   // 1/2 sum (G + e) alpha over every variable.
@@ -76,8 +88,9 @@ class Sequential_dual_crammer_singer {
   double* alpha_ = nullptr;              // the caller's, alpha_i^m at i*k + m
   const int* labels_ = nullptr;
   const double* class_C_ = nullptr;
-  std::vector<double> w_;                // w_m[f] at f*k + m
+  std::vector<double> w_;                // w_m[f] at m*features_ + f
   std::vector<double> square_;           // A_i = |x_i|^2
+  std::vector<int> length_;              // nodes of x_i
   std::vector<double> label_diagonal_;   // d_c
   std::vector<double> label_bound_;      // U_c
   std::vector<int> class_order_;         // per sample, its label first, then the

@@ -291,6 +291,18 @@ INSTANTIATE_TEST_SUITE_P(
              kernel_type_names[std::get<1>(info.param)];
     });
 
+// A dense row is zero-filled for every Q matrix: it must not cost more than
+// the work it saves, whatever the largest index.
+TEST(DenseRowPays, SizedToTheWork) {
+  EXPECT_TRUE(dense_row_pays(4096, 1));              // small rows always
+  EXPECT_TRUE(dense_row_pays(785, 12000LL * 400));   // images
+  EXPECT_TRUE(dense_row_pays(20001, 20000LL * 50));  // text-like
+  // A few samples with a feature index of one million: 8 MiB for 18 nodes.
+  EXPECT_FALSE(dense_row_pays(1000001, 18));
+  EXPECT_FALSE(dense_row_pays(2000000001LL, 1000000));
+  EXPECT_FALSE(dense_row_pays(0, 10));  // no feature at all
+}
+
 TEST(MemberKernel, PrecomputedTruncatesTheSerialOfTheSecondSample) {
   const Sample_set set = make_set(
       {sample({{0, 1}, {1, 10}, {2, 20}, {3, 30}}), sample({{0, 2.9}, {1, 11}, {2, 21}, {3, 31}})});

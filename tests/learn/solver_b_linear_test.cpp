@@ -75,9 +75,12 @@ Linear_run run_linear(const Sample_set& set, const std::vector<int>& sample_of,
   Linear_run run;
   Test_run test_run;
   Solver_B_linear solver(test_run.box_solver(), test_run.progress());
+  w.push_back(0.0);  // the padding slot
   run.iterations =
       solver.optimize_linear(l, samples.data(), b.data(), signs.data(), alpha.data(), w.data(),
                              set.dimension, C_pos, C_neg, eps, &run.result, shrinking, qpsize);
+  EXPECT_EQ(w.back(), 0.0);
+  w.pop_back();
   run.alpha = alpha;
   run.w = w;
   run.output = test_run.text();
@@ -141,6 +144,56 @@ TEST(SolverBLinearTest, ZeroStartDoesNotReadW) {
   // The final line is left to the caller.
   EXPECT_EQ(run.output, "*");
   std::free(run.result.bounds);
+}
+
+// Indices far beyond the data take the merge walk for the sub-problem
+// matrix instead of a dense row: the same matrix to the bit, so the run is
+// the same run. The spread indices keep the samples' order of features.
+TEST(SolverBLinearTest, IndicesFarBeyondTheDataGiveTheSameRun) {
+  std::mt19937 rng(5);
+  const Sample_set set = random_set(14, 6, true, rng);
+  const int l = 14;
+  const int spread = 300000;  // largest index 1.5 million: no dense row for 14 samples
+  std::vector<std::vector<Node>> wide = set.nodes;
+  for (auto& sample : wide)
+    for (Node& x : sample)
+      if (x.index != -1) x.index *= spread;
+  std::vector<Node*> narrow_samples(set.pointers.begin(), set.pointers.end());
+  std::vector<Node*> wide_samples;
+  for (auto& sample : wide) wide_samples.push_back(sample.data());
+  std::vector<signed char> signs(l);
+  for (int i = 0; i < l; ++i) signs[i] = i % 3 == 0 ? -1 : 1;
+  const std::vector<double> b(l, -1.0);
+
+  struct Outcome {
+    std::vector<double> alpha;
+    double objective;
+    int iterations;
+    std::string output;
+  };
+  auto solve = [&](std::vector<Node*>& samples, int bias_slot) {
+    Outcome out;
+    out.alpha.assign(l, 0.0);
+    std::vector<double> w(static_cast<size_t>(bias_slot) + 2, 0.0);
+    Test_run test_run;
+    Solver_B_linear solver(test_run.box_solver(), test_run.progress());
+    Solve_result result{0, nullptr};
+    out.iterations = solver.optimize_linear(l, samples.data(), b.data(), signs.data(),
+                                            out.alpha.data(), w.data(), bias_slot, 2, 0.5, 1e-6,
+                                            &result, 1, 4);
+    out.objective = result.objective;
+    out.output = test_run.text();
+    std::free(result.bounds);
+    return out;
+  };
+  const Outcome narrow = solve(narrow_samples, set.dimension);
+  const Outcome far = solve(wide_samples, (set.dimension - 1) * spread + 1);
+  EXPECT_GT(far.iterations, 1);
+  EXPECT_EQ(far.iterations, narrow.iterations);
+  EXPECT_EQ(far.output, narrow.output);
+  EXPECT_EQ(std::memcmp(&far.objective, &narrow.objective, sizeof(double)), 0);
+  for (int i = 0; i < l; ++i)
+    EXPECT_EQ(std::memcmp(&far.alpha[i], &narrow.alpha[i], sizeof(double)), 0) << i;
 }
 
 struct Linear_case {
@@ -296,7 +349,7 @@ TEST_P(Linear_exact_test, GradientIsThePlainSumOfTheFinalW) {
     }
   }
   std::vector<double> alpha(l, 0.0);
-  std::vector<double> w(set.dimension + 1, 0.0);
+  std::vector<double> w(set.dimension + 2, 0.0);  // features, the bias, the padding slot
   // One object for both solves, as alpha seeding uses it: the second starts
   // from the first solution scaled to the doubled cost.
   Test_run test_run;

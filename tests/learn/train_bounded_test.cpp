@@ -202,7 +202,7 @@ TEST(SeedingLayoutTest, BiasSlotChangesNothingWithoutIndexZero) {
   auto run = [&](int w_size, int bias_slot) {
     Outcome out;
     out.alpha.assign(l, 0.0);
-    out.w.assign(w_size, 0.0);
+    out.w.assign(w_size + 1, 0.0);  // and the padding slot the solver needs
     Test_run test_run;
     Solver_B_linear solver(test_run.box_solver(), test_run.progress());
     Solve_result result{0, nullptr};
