@@ -17,13 +17,13 @@
 // length, and blank lines between support-vector lines are skipped. Fields
 // of the loaded model's param that the file does not carry are zero.
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,25 +38,31 @@ namespace tevra {
 
 namespace {
 
-// Switches every locale category to "C" for the life of the object, so that
-// numbers are written and read with a decimal point, and puts the previous
-// locale back on every path out of the routine.
+// Puts the calling thread, and only it, in the "C" locale for the life of
+// the object, so that numbers are written and read with a decimal point
+// while other threads (a Python program may train or print in several) keep
+// the locale they rely on; the thread's previous locale, per-thread or
+// global, comes back on every path out of the routine. ok() is false when
+// the C locale object could not be made (no memory); nothing is switched
+// then.
 class Locale_guard {
  public:
-  Locale_guard() {
-    const char* current = std::setlocale(LC_ALL, nullptr);
-    saved_ = current != nullptr ? strdup(current) : nullptr;
-    std::setlocale(LC_ALL, "C");
+  Locale_guard() : c_locale_(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0))) {
+    if (c_locale_ != static_cast<locale_t>(0)) previous_ = uselocale(c_locale_);
   }
   ~Locale_guard() {
-    if (saved_ != nullptr) std::setlocale(LC_ALL, saved_);
-    std::free(saved_);
+    if (c_locale_ == static_cast<locale_t>(0)) return;
+    uselocale(previous_);
+    freelocale(c_locale_);
   }
   Locale_guard(const Locale_guard&) = delete;
   Locale_guard& operator=(const Locale_guard&) = delete;
 
+  bool ok() const { return c_locale_ != static_cast<locale_t>(0); }
+
  private:
-  char* saved_;  // name of the locale in force before, owned copy
+  locale_t c_locale_;                     // owned
+  locale_t previous_ = LC_GLOBAL_LOCALE;  // the thread's locale before
 };
 
 bool is_classification(int svm_type) { return svm_type != epsilon_svr; }
@@ -107,6 +113,7 @@ void write_support_vectors(std::FILE* file, const Model& model) {
 bool write_model(std::FILE* file, const Model& model) {
   {
     Locale_guard guard;
+    if (!guard.ok()) return false;
     write_header(file, model);
     write_support_vectors(file, model);
   }
@@ -531,6 +538,7 @@ Model* load_model_file(const char* file_name) {
   if (ok) {
     try {
       Locale_guard guard;
+      if (!guard.ok()) throw std::bad_alloc();
       ok = read_header(file, model) && read_support_vectors(file, model);
     } catch (const std::bad_alloc&) {
       std::fputs("not enough memory to read model file\n", stderr);

@@ -21,9 +21,8 @@
 //
 // Threads: one training run is used by one thread at a time; runs in
 // different threads share nothing mutable. Models are only read by
-// predict_value. The model-file operations switch the process's locale to
-// "C" for the length of the call, which no other thread may rely on
-// meanwhile.
+// predict_value. The model-file operations put only the calling thread in
+// the "C" locale for the length of the call, so other threads keep theirs.
 #ifndef TEVRA_LEARN_TEVRA_H_
 #define TEVRA_LEARN_TEVRA_H_
 

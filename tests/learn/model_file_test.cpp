@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <locale.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -469,9 +470,25 @@ TEST_F(ModelFile, LocaleIsRestoredOnEveryPath) {
 }
 
 // Under a locale whose decimal point is a comma, numbers are still written
-// and read with a point, and the locale is back afterwards. The locale is
-// built for the test in a directory of its own.
-TEST_F(ModelFile, NumbersKeepTheDecimalPointUnderACommaLocale) {
+// and read with a point, and the caller's locale is back afterwards. The
+// comma locale is built for the test in a directory of its own, and is put
+// in force either for the process (setlocale) or for the calling thread
+// only (uselocale): a reader that switched the process's locale would write
+// commas in the second case, since a thread's own locale overrides it.
+class ModelFileCommaLocale : public ModelFile, public ::testing::WithParamInterface<bool> {
+ protected:
+  void TearDown() override {
+    uselocale(LC_GLOBAL_LOCALE);
+    if (thread_locale_ != static_cast<locale_t>(0)) freelocale(thread_locale_);
+    std::setlocale(LC_ALL, "C");
+    unsetenv("LOCPATH");
+  }
+
+  locale_t thread_locale_ = static_cast<locale_t>(0);
+};
+
+TEST_P(ModelFileCommaLocale, NumbersKeepTheDecimalPoint) {
+  const bool per_thread = GetParam();
   if (std::system("command -v localedef > /dev/null 2>&1") != 0)
     GTEST_SKIP() << "localedef is not installed, so no comma locale can be built";
   const std::string locales = path("locales");
@@ -480,29 +497,45 @@ TEST_F(ModelFile, NumbersKeepTheDecimalPointUnderACommaLocale) {
             0)
       << "localedef could not build de_DE.UTF-8 (are the locale sources installed?)";
   setenv("LOCPATH", locales.c_str(), 1);
-  const char* before = std::setlocale(LC_ALL, "de_DE.UTF-8");
-  ASSERT_NE(before, nullptr);
-  const std::string expected = before;
+  if (per_thread) {
+    thread_locale_ = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+    ASSERT_NE(thread_locale_, static_cast<locale_t>(0));
+    uselocale(thread_locale_);
+  } else {
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+  }
+  const std::string global_before = std::setlocale(LC_ALL, nullptr);
+  const locale_t thread_before = uselocale(static_cast<locale_t>(0));
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+  const auto expect_locale_back = [&](const char* after) {
+    EXPECT_EQ(std::setlocale(LC_ALL, nullptr), global_before) << after;
+    EXPECT_EQ(uselocale(static_cast<locale_t>(0)), thread_before) << after;
+    EXPECT_STREQ(std::localeconv()->decimal_point, ",") << after;
+  };
 
   std::string messages;
   Model* model = load_text(kThreeClassRbf, &messages);
   ASSERT_NE(model, nullptr) << messages;
-  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), expected);
+  expect_locale_back("load");
   EXPECT_EQ(model->param.gamma, 0.5);
   EXPECT_EQ(model->coefficients[0][0], 0.75);
   EXPECT_EQ(model->SV[3][0].value, 0.125);
   const std::string file_name = path("comma_locale");
   ASSERT_EQ(save_model_file(file_name.c_str(), model), 0);
   EXPECT_EQ(read_file(file_name), kThreeClassRbf);
-  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), expected);
+  expect_locale_back("save");
   destroy_model(&model);
-  EXPECT_EQ(load_text(std::string("svm_type epsilon_svr\nkernel_type linear\nnr_class 2\n") + "total_sv 1\nSV\n0,5 1:1 \n", &messages), nullptr);
-  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), expected);
-
-  std::setlocale(LC_ALL, "C");
-  unsetenv("LOCPATH");
+  EXPECT_EQ(load_text(std::string("svm_type epsilon_svr\nkernel_type linear\nnr_class 2\n") +
+                          "total_sv 1\nSV\n0,5 1:1 \n",
+                      &messages),
+            nullptr);
+  expect_locale_back("refused load");
 }
+
+INSTANTIATE_TEST_SUITE_P(Scope, ModelFileCommaLocale, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Thread" : "Process";
+                         });
 
 // Files the reader must refuse: none returned, one message naming the fault.
 struct Malformed_case {
