@@ -7,20 +7,25 @@
 #   bench/run.sh --full     Fashion-MNIST with 12000 training images, 5 runs;
 #                           table in bench/results-full.md (hours: kbb and spoc
 #                           on 12000 images take long)
+#   bench/run.sh --linear   the linear-kernel cases against liblinear-train/-predict
+#                           (bench/linear_table.sh on bench/data; table in
+#                           bench/results-linear.md)
 #   options: --runs N, --only SUBSTRING (cases whose name or data set match)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 full=0
+linear=0
 runs=""
 only=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --full) full=1 ;;
+    --linear) linear=1; full=1 ;;
     --runs) runs="$2"; shift ;;
     --only) only="$2"; shift ;;
-    *) echo "usage: bench/run.sh [--full] [--runs N] [--only SUBSTRING]" >&2; exit 1 ;;
+    *) echo "usage: bench/run.sh [--full|--linear] [--runs N] [--only SUBSTRING]" >&2; exit 1 ;;
   esac
   shift
 done
@@ -55,6 +60,17 @@ if [ ! -f "$stamp" ]; then
   mkdir -p "$data"
   /usr/bin/python3 bench/prepare_data.py "$data" --fashion-train "$fashion_train" --fashion-test 2000
   touch "$stamp"
+fi
+
+if [ "$linear" = 1 ]; then
+  [ -f "$data/sparse20k.train" ] ||
+    /usr/bin/python3 bench/prepare_data.py "$data" --fashion-train 12000 --fashion-test 2000 --shaped
+  tools="$build/linear-tools"
+  mkdir -p "$tools"
+  ln -sf "$root/$build/tools/train/tevra-train" "$root/$build/tools/predict/tevra-predict" "$tools/"
+  RUNS=${runs:-1} bench/linear_table.sh "$root/$tools" "$root/$data" >bench/results-linear.md
+  echo "table: bench/results-linear.md"
+  exit 0
 fi
 
 /usr/bin/python3 bench/compare.py --bin "$root/$build" --data "$root/$data" --out "$out" \
