@@ -9,7 +9,15 @@
 #                           on 12000 images take long)
 #   bench/run.sh --linear   the linear-kernel cases against liblinear-train/-predict
 #                           (bench/linear_table.sh on bench/data; table in
-#                           bench/results-linear.md)
+#                           bench/results-linear.md; --wrap CMD as for --multiclass)
+#   bench/run.sh --multiclass [--data DIR] [--wrap CMD] [--sets LIST]
+#                           kbb, spoc and spoc_l2 against svm-train -s 0 (one
+#                           versus one) with the same C and gamma, one thread,
+#                           -m 100, runs interleaved; wall time and peak memory
+#                           in bench/results-multiclass.md. DIR holds the sets
+#                           of prepare_data.py --shaped and fashion12000
+#                           (default: written into bench/data-multiclass); CMD prefixes every timed run
+#                           (for example a lock that keeps the machine quiet)
 #   options: --runs N, --only SUBSTRING (cases whose name or data set match)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,15 +25,23 @@ root=$(pwd)
 
 full=0
 linear=0
+multiclass=0
 runs=""
 only=""
+mc_data=""
+mc_wrap=""
+mc_sets="letter_sized satimage_sized vehicle_sized fashion12000"
 while [ $# -gt 0 ]; do
   case "$1" in
     --full) full=1 ;;
     --linear) linear=1; full=1 ;;
+    --multiclass) multiclass=1 ;;
+    --data) mc_data="$2"; shift ;;
+    --wrap) mc_wrap="$2"; shift ;;
+    --sets) mc_sets="$2"; shift ;;
     --runs) runs="$2"; shift ;;
     --only) only="$2"; shift ;;
-    *) echo "usage: bench/run.sh [--full|--linear] [--runs N] [--only SUBSTRING]" >&2; exit 1 ;;
+    *) echo "usage: bench/run.sh [--full | --multiclass | --linear] [--runs N] [--only SUBSTRING]" >&2; exit 1 ;;
   esac
   shift
 done
@@ -54,6 +70,19 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTEVRA_BUILD_TESTS=OFF \
   -DTEVRA_BUILD_MEX=OFF -DTEVRA_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
+if [ "$multiclass" = 1 ]; then
+  if [ -z "$mc_data" ]; then
+    mc_data=$root/bench/data-multiclass
+    if [ ! -f "$mc_data/.prepared" ]; then
+      mkdir -p "$mc_data"
+      /usr/bin/python3 bench/prepare_data.py "$mc_data" --fashion-train 12000 --fashion-test 2000 --shaped
+      touch "$mc_data/.prepared"
+    fi
+  fi
+  exec bench/multiclass_cases.sh "$root/$build/tools/train" "$mc_data" "${runs:-3}" \
+    "$mc_sets" "$mc_wrap" bench/results-multiclass.md
+fi
+
 data=bench/data
 stamp="$data/.prepared-$fashion_train"
 if [ ! -f "$stamp" ]; then
@@ -68,7 +97,7 @@ if [ "$linear" = 1 ]; then
   tools="$build/linear-tools"
   mkdir -p "$tools"
   ln -sf "$root/$build/tools/train/tevra-train" "$root/$build/tools/predict/tevra-predict" "$tools/"
-  RUNS=${runs:-1} bench/linear_table.sh "$root/$tools" "$root/$data" >bench/results-linear.md
+  RUNS=${runs:-1} WRAP="$mc_wrap" bench/linear_table.sh "$root/$tools" "$root/$data" >bench/results-linear.md
   echo "table: bench/results-linear.md"
   exit 0
 fi

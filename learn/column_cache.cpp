@@ -17,6 +17,12 @@ Column_cache::Column_cache(int count, long long bytes, int min_columns)
   const long long requested = bytes / 4 - 8LL * count;
   const long long floor = static_cast<long long>(count) * std::max(min_columns, 1);
   free_floats_ = std::max(requested, floor);
+  const int positions = count > 0 ? count : 0;
+  row_source.resize(positions);
+  for (int p = 0; p < positions; ++p) row_source[p] = p;
+  is_touched.assign(positions, 0);
+  // Reserved now so that noting an exchange never allocates.
+  touched.reserve(positions);
 }
 
 Column_cache::~Column_cache() {
@@ -44,6 +50,7 @@ void Column_cache::release(Column_slot* slot) {
 }
 
 float* Column_cache::fetch(int i, int len, int* filled) {
+  if (!touched.empty()) settle();
   Column_slot* s = &slots[i];
   if (s->filled > 0) unlink(s);
 
@@ -84,20 +91,61 @@ void Column_cache::swap_positions(int i, int j) {
   if (si->filled > 0) link_last(si);
   if (sj->filled > 0) link_last(sj);
 
-  const int lo = std::min(i, j);
-  const int hi = std::max(i, j);
+  std::swap(row_source[i], row_source[j]);
+  for (const int p : {i, j}) {
+    if (!is_touched[p]) {
+      is_touched[p] = 1;
+      touched.push_back(p);
+    }
+  }
+}
+
+void Column_cache::truncate(Column_slot* slot, int len) {
+  if (len == 0) {
+    release(slot);
+    return;
+  }
+  // Giving memory back never fails in practice; if it did, the old block
+  // simply stays, larger than the rows it is charged for.
+  if (float* shorter = static_cast<float*>(std::realloc(slot->data, sizeof(float) * len)))
+    slot->data = shorter;
+  free_floats_ += slot->filled - len;
+  slot->filled = len;
+}
+
+void Column_cache::settle() {
+  if (moved_rows.size() < touched.size()) moved_rows.resize(touched.size());
+  std::sort(touched.begin(), touched.end());
+  const int* const moved = touched.data();
+  const int moved_count = static_cast<int>(touched.size());
   for (Column_slot* v = recency_list.next; v != &recency_list;) {
     Column_slot* const next = v->next;
-    if (v->filled > lo) {
-      if (v->filled > hi) {
-        std::swap(v->data[lo], v->data[hi]);
-      } else {
-        // Holds row lo but not row hi: it cannot be made consistent.
-        release(v);
+    const int filled = v->filled;
+    // Rows before the first one whose source lies beyond the column can
+    // follow; those from it on are dropped. Sources are read before any
+    // row is written.
+    float* const data = v->data;
+    int keep = filled;
+    int count = 0;
+    for (; count < moved_count; ++count) {
+      const int p = moved[count];
+      if (p >= filled) break;
+      const int source = row_source[p];
+      if (source >= filled) {
+        keep = p;
+        break;
       }
+      moved_rows[count] = data[source];
     }
+    for (int t = 0; t < count; ++t) data[moved[t]] = moved_rows[t];
+    if (keep < filled) truncate(v, keep);
     v = next;
   }
+  for (const int p : touched) {
+    row_source[p] = p;
+    is_touched[p] = 0;
+  }
+  touched.clear();
 }
 
 }  // namespace tevra

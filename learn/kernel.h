@@ -262,8 +262,10 @@ void Kernel::column_pass(const int* js, int n, Finish finish) {
 template <typename Store>
 void Kernel::kernel_column_at(int i, const int* js, int n, Store store) {
   if (dense_row.empty()) {
+    // Through pair(), not the member pointer: GCC's vptr sanitizer
+    // miscompiles a member-pointer call on a captured this.
     parallel_for(n, pass_work(n, 1), [&](int begin, int end) {
-      for (int t = begin; t < end; ++t) store(js[t], (this->*pair_kernel)(i, js[t]));
+      for (int t = begin; t < end; ++t) store(js[t], pair(i, js[t]));
     });
     return;
   }

@@ -47,6 +47,7 @@ void apply(const py::dict& values, tevra::Parameter* p) {
     else if (key == "p") p->p = value.cast<double>();
     else if (key == "shrinking") p->shrinking = value.cast<int>();
     else if (key == "qpsize") p->qpsize = value.cast<int>();
+    else if (key == "algorithm") p->algorithm = value.cast<int>();
     else if (key == "Cbegin") p->Cbegin = value.cast<double>();
     else if (key == "Cstep") p->Cstep = value.cast<double>();
     else if (key == "weights") set_weights(p, value);

@@ -62,6 +62,7 @@ def _choice(name, value, choices):
 def _library_error(error):
     """ValueError of a library message, with the estimator's parameter names."""
     message = re.sub(r"^(eps|p)\b", lambda m: _FIELD_NAMES[m.group(1)], str(error))
+    message = re.sub(r"-a (\d)", r"algorithm=\1", message)
     return ValueError(message)
 
 
@@ -87,6 +88,7 @@ class _TevraEstimator(BaseEstimator):
             "C": _real("C", self.C),
             "shrinking": int(bool(self.shrinking)),
             "qpsize": _integer("qpsize", self.qpsize),
+            "algorithm": _integer("algorithm", self.algorithm),
             "Cbegin": _real("Cbegin", self.Cbegin),
             "Cstep": _real("Cstep", self.Cstep),
         }
@@ -150,7 +152,10 @@ class SVC(ClassifierMixin, _TevraEstimator):
     or "precomputed" (X is then the kernel matrix, n_samples x n_samples when
     fitting and n_test x n_train when predicting). Cbegin and Cstep drive
     the alpha seeding of the linear kernel under c_svc: solve at Cbegin,
-    Cbegin*Cstep, ... then at C. verbose prints tevra's progress text.
+    Cbegin*Cstep, ... then at C. algorithm: 0 the decomposition solvers
+    (tevra-train's default), 1 dual coordinate descent, for the linear kernel
+    under c_svc, spoc and spoc_l2 (same dual, so the same optimum to within
+    tol, though not the same bits). verbose prints tevra's progress text.
     """
 
     def __init__(
@@ -165,6 +170,7 @@ class SVC(ClassifierMixin, _TevraEstimator):
         cache_size=100.0,
         shrinking=True,
         qpsize=10,
+        algorithm=0,
         class_weight=None,
         Cbegin=1.0,
         Cstep=2.0,
@@ -180,6 +186,7 @@ class SVC(ClassifierMixin, _TevraEstimator):
         self.cache_size = cache_size
         self.shrinking = shrinking
         self.qpsize = qpsize
+        self.algorithm = algorithm
         self.class_weight = class_weight
         self.Cbegin = Cbegin
         self.Cstep = Cstep
@@ -243,6 +250,7 @@ class SVR(RegressorMixin, _TevraEstimator):
     """Bound-constrained support vector regression (epsilon-insensitive loss).
 
     Parameters as SVC's; epsilon is the width of the insensitive tube.
+    algorithm=1 (dual coordinate descent) takes the linear kernel only.
     """
 
     _regression = True
@@ -259,6 +267,7 @@ class SVR(RegressorMixin, _TevraEstimator):
         cache_size=100.0,
         shrinking=True,
         qpsize=10,
+        algorithm=0,
         Cbegin=1.0,
         Cstep=2.0,
         verbose=False,
@@ -273,6 +282,7 @@ class SVR(RegressorMixin, _TevraEstimator):
         self.cache_size = cache_size
         self.shrinking = shrinking
         self.qpsize = qpsize
+        self.algorithm = algorithm
         self.Cbegin = Cbegin
         self.Cstep = Cstep
         self.verbose = verbose

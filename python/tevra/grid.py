@@ -4,7 +4,7 @@ usage: tevra-grid [options] training_set_file
 
 Training options, as tevra-train takes them: -s svm_type, -t kernel_type,
 -d degree, -g gamma (fixes gamma: only C is searched), -r coef0, -p epsilon,
--m cachesize, -e epsilon, -h shrinking, -b cost0, -i step, -q qpsize,
+-m cachesize, -e epsilon, -h shrinking, -b cost0, -i step, -q qpsize, -a algorithm,
 -wi weight. The linear and precomputed kernels search C alone.
 
 Search options:
@@ -61,7 +61,8 @@ def _parser():
     for flag, field, kind in [("-s", "svm_type", int), ("-t", "kernel_type", int), ("-d", "degree", int),
                               ("-g", "gamma", float), ("-r", "coef0", float), ("-p", "p", float),
                               ("-m", "cache_size", float), ("-e", "eps", float), ("-h", "shrinking", int),
-                              ("-b", "Cbegin", float), ("-i", "Cstep", float), ("-q", "qpsize", int)]:
+                              ("-b", "Cbegin", float), ("-i", "Cstep", float), ("-q", "qpsize", int),
+                              ("-a", "algorithm", int)]:
         add(flag, dest=field, type=kind)
     add("-v", dest="folds", type=int, default=5)
     add("--log2c", type=_grid, default="-5,15,2")
@@ -96,7 +97,7 @@ def parse_arguments(argv):
     if settings.folds < 2:
         raise UsageError("n-fold cross validation: n must >= 2")
     fields = ["svm_type", "kernel_type", "degree", "gamma", "coef0", "p", "cache_size", "eps",
-              "shrinking", "Cbegin", "Cstep", "qpsize"]
+              "shrinking", "Cbegin", "Cstep", "qpsize", "algorithm"]
     parameters = {f: getattr(settings, f) for f in fields if getattr(settings, f) is not None}
     if weights:
         parameters["weights"] = weights
@@ -111,9 +112,11 @@ def _client(settings):
 
     if settings.scheduler:
         return Client(settings.scheduler), None
-    # One single-threaded process per core: each point keeps one core busy.
+    # One single-threaded process per core: each point keeps one core busy,
+    # so the library's own loops stay on one thread in each.
     cluster = LocalCluster(n_workers=settings.workers or os.cpu_count(), threads_per_worker=1,
-                           processes=True, dashboard_address=":0", silence_logs=logging.ERROR)
+                           processes=True, dashboard_address=":0", silence_logs=logging.ERROR,
+                           env={"OMP_NUM_THREADS": "1"})
     return Client(cluster), cluster
 
 

@@ -179,16 +179,16 @@ TEST(SwapPositions, SamePositionChangesNothing) {
   EXPECT_EQ(cache.free_floats(), before);
 }
 
-TEST(SwapPositions, ExchangesRowsOrReleasesColumnsThatCannotFollow) {
+TEST(SwapPositions, ExchangesRowsOrShortensColumnsThatCannotFollow) {
   Column_cache cache(10, 400, 2);
   int filled;
   fill(cache.fetch(0, 10, &filled), 0, 10, 0);  // holds rows 2 and 7
   fill(cache.fetch(1, 5, &filled), 0, 5, 1);    // row 2 only
   fill(cache.fetch(4, 2, &filled), 0, 2, 4);    // neither
+  fill(cache.fetch(5, 3, &filled), 0, 3, 5);    // row 2 is its last
   const long long before = cache.free_floats();
 
   cache.swap_positions(2, 7);
-  EXPECT_EQ(cache.free_floats(), before + 5);
 
   const float* data = cache.fetch(0, 10, &filled);
   EXPECT_EQ(filled, 10);
@@ -199,8 +199,43 @@ TEST(SwapPositions, ExchangesRowsOrReleasesColumnsThatCannotFollow) {
   EXPECT_EQ(filled, 2);
   EXPECT_EQ(data[0], 4000);
   EXPECT_EQ(data[1], 4001);
-  cache.fetch(1, 5, &filled);
-  EXPECT_EQ(filled, 0);
+  // Row 2 of these would have to come from row 7, which they lack: they
+  // keep rows 0 and 1 and give the rest back.
+  EXPECT_EQ(cache.free_floats(), before + 3 + 1);
+  data = cache.fetch(1, 5, &filled);
+  EXPECT_EQ(filled, 2);
+  EXPECT_EQ(data[0], 1000);
+  EXPECT_EQ(data[1], 1001);
+  cache.fetch(5, 3, &filled);
+  EXPECT_EQ(filled, 2);
+}
+
+// Exchanges are noted and carried out together at the next fetch: only
+// their combined effect counts.
+TEST(SwapPositions, ExchangesThatCancelLeaveEveryColumnWhole) {
+  Column_cache cache(10, 400, 2);
+  int filled;
+  fill(cache.fetch(1, 5, &filled), 0, 5, 1);
+  const long long before = cache.free_floats();
+  cache.swap_positions(2, 7);
+  cache.swap_positions(7, 2);
+  const float* data = cache.fetch(1, 5, &filled);
+  EXPECT_EQ(filled, 5);
+  for (int r = 0; r < 5; ++r) EXPECT_EQ(data[r], 1000 + r);
+  EXPECT_EQ(cache.free_floats(), before);
+}
+
+TEST(SwapPositions, ColumnKeepsRowsBeforeTheFirstThatCannotFollow) {
+  Column_cache cache(10, 400, 2);
+  int filled;
+  fill(cache.fetch(0, 6, &filled), 0, 6, 0);
+  cache.swap_positions(1, 4);  // both within the column
+  cache.swap_positions(3, 8);  // row 3 would come from beyond it
+  const float* data = cache.fetch(0, 6, &filled);
+  EXPECT_EQ(filled, 3);
+  EXPECT_EQ(data[0], 0);
+  EXPECT_EQ(data[1], 4);
+  EXPECT_EQ(data[2], 2);
 }
 
 TEST(SwapPositions, ColumnsTradeSlotsAndRows) {

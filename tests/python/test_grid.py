@@ -37,6 +37,7 @@ CASES = [
     ("c_svc_rbf", "iris.all", ["-c", "1"][:0], ["--log2c", "-1,3,2", "--log2g", "1,-1,-2"]),
     ("kbb_weights", "iris.all", ["-s", "1", "-w2", "3"], ["--log2c", "0,2,2", "--log2g", "-2,-2,1"]),
     ("linear_searches_C_alone", "iris.all", ["-t", "0"], ["--log2c", "-2,2,2"]),
+    ("linear_coordinate_descent", "iris.all", ["-s", "2", "-t", "0", "-a", "1"], ["--log2c", "-2,2,2"]),
     ("fixed_gamma", "iris.all", ["-g", "0.25"], ["--log2c", "1,3,2"]),
     ("regression", "diabetes.train", ["-s", "3", "-p", "0.2"], ["--log2c", "0,2,2", "--log2g", "-3,-3,1"]),
 ]

@@ -116,6 +116,10 @@ BAD_PARAMETERS = [
     (dict(kernel="linear", Cstep=1.0), ValueError, "Cstep <= 1"),
     (dict(class_weight={9: 2.0}), ValueError, r"class_weight names labels that are not classes of y: \[9\]"),
     (dict(class_weight={0: -1.0}), ValueError, "weight < 0"),
+    (dict(algorithm=1), ValueError, "^algorithm=1 needs the linear kernel$"),
+    (dict(algorithm=1, kernel="linear", svm_type="kbb"), ValueError, "use algorithm=0$"),
+    (dict(algorithm=2, kernel="linear"), ValueError, "unknown algorithm"),
+    (dict(algorithm=1.0), TypeError, "algorithm must be an integer"),
 ]
 
 

@@ -54,6 +54,12 @@ CASES = [
     ("svr_rbf", "regression", "-s 3 -c 10 -p 0.05", lambda: tevra.SVR(C=10, epsilon=0.05)),
     ("svr_linear_seeded", "regression", "-s 3 -t 0 -c 8 -b 0.5 -i 4",
      lambda: tevra.SVR(kernel="linear", C=8, Cbegin=0.5, Cstep=4)),
+    ("c_svc_linear_coordinate_descent", "class", "-t 0 -a 1 -c 4",
+     lambda: tevra.SVC(kernel="linear", C=4, algorithm=1)),
+    ("spoc_linear_coordinate_descent", "class", "-s 2 -t 0 -a 1",
+     lambda: tevra.SVC(svm_type="spoc", kernel="linear", algorithm=1)),
+    ("svr_linear_coordinate_descent", "regression", "-s 3 -t 0 -a 1 -c 2",
+     lambda: tevra.SVR(kernel="linear", C=2, algorithm=1)),
 ]
 IDS = [case[0] for case in CASES]
 
