@@ -7,6 +7,9 @@
 #   bench/run.sh --full     Fashion-MNIST with 12000 training images, 5 runs;
 #                           table in bench/results-full.md (hours: kbb and spoc
 #                           on 12000 images take long)
+#   bench/run.sh --linear   the linear-kernel cases against liblinear-train/-predict
+#                           (bench/linear_table.sh on bench/data; table in
+#                           bench/results-linear.md; --wrap CMD as for --multiclass)
 #   bench/run.sh --multiclass [--data DIR] [--wrap CMD] [--sets LIST]
 #                           kbb, spoc and spoc_l2 against svm-train -s 0 (one
 #                           versus one) with the same C and gamma, one thread,
@@ -21,6 +24,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 full=0
+linear=0
 multiclass=0
 runs=""
 only=""
@@ -30,13 +34,14 @@ mc_sets="letter_sized satimage_sized vehicle_sized fashion12000"
 while [ $# -gt 0 ]; do
   case "$1" in
     --full) full=1 ;;
+    --linear) linear=1; full=1 ;;
     --multiclass) multiclass=1 ;;
     --data) mc_data="$2"; shift ;;
     --wrap) mc_wrap="$2"; shift ;;
     --sets) mc_sets="$2"; shift ;;
     --runs) runs="$2"; shift ;;
     --only) only="$2"; shift ;;
-    *) echo "usage: bench/run.sh [--full | --multiclass] [--runs N] [--only SUBSTRING]" >&2; exit 1 ;;
+    *) echo "usage: bench/run.sh [--full | --multiclass | --linear] [--runs N] [--only SUBSTRING]" >&2; exit 1 ;;
   esac
   shift
 done
@@ -84,6 +89,17 @@ if [ ! -f "$stamp" ]; then
   mkdir -p "$data"
   /usr/bin/python3 bench/prepare_data.py "$data" --fashion-train "$fashion_train" --fashion-test 2000
   touch "$stamp"
+fi
+
+if [ "$linear" = 1 ]; then
+  [ -f "$data/sparse20k.train" ] ||
+    /usr/bin/python3 bench/prepare_data.py "$data" --fashion-train 12000 --fashion-test 2000 --shaped
+  tools="$build/linear-tools"
+  mkdir -p "$tools"
+  ln -sf "$root/$build/tools/train/tevra-train" "$root/$build/tools/predict/tevra-predict" "$tools/"
+  RUNS=${runs:-1} WRAP="$mc_wrap" bench/linear_table.sh "$root/$tools" "$root/$data" >bench/results-linear.md
+  echo "table: bench/results-linear.md"
+  exit 0
 fi
 
 /usr/bin/python3 bench/compare.py --bin "$root/$build" --data "$root/$data" --out "$out" \

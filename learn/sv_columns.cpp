@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "learn/kernel.h"
+
 namespace tevra {
 
 namespace {
@@ -75,6 +77,11 @@ std::unique_ptr<Support_vector_columns> Support_vector_columns::build(const Mode
       ++entries;
     }
   }
+
+  // One column start per feature up to the largest index: where the indices
+  // reach far beyond the support vectors' own entries (hashed features, a
+  // few support vectors), the plain walk costs less than the copy.
+  if (!dense_row_pays(static_cast<long long>(largest) + 2, entries)) return nullptr;
 
   auto copy = std::make_unique<Support_vector_columns>();
   copy->sv_count = n;

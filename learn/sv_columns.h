@@ -35,7 +35,9 @@ struct Support_vector_columns {
   // The copy of model's support vectors, or null when the kernel is not a
   // function of dot products (rbf and precomputed keep the plain walk), or
   // when a support vector's indices are negative or not strictly increasing
-  // (the merge walk then adds other terms than the copy would).
+  // (the merge walk then adds other terms than the copy would), or when the
+  // largest index reaches far beyond the support vectors' entries (a column
+  // start per feature would outweigh the walk it saves).
   static std::unique_ptr<Support_vector_columns> build(const Model& model);
 
   // Whether sample x can be handled: indices from 0, strictly increasing.

@@ -143,6 +143,20 @@ TEST(SupportVectorColumns, NotBuiltWhereTheMergeWalkAddsOtherTerms) {
   EXPECT_EQ(Support_vector_columns::build(model.model), nullptr);
 }
 
+// Column starts for every index up to ten million, for a dozen entries,
+// would cost 40 MB per model: the plain walk serves such a model.
+TEST(SupportVectorColumns, NotBuiltForIndicesFarBeyondTheEntries) {
+  Sample_set svs = random_samples(4, 3, 1.0, 5);
+  svs.rows[1].insert(svs.rows[1].end() - 1, Node{10000000, 0.25});
+  svs.finish();
+  Random_model wide(&svs, c_svc, linear, 2, 1);
+  EXPECT_EQ(Support_vector_columns::build(wide.model), nullptr);
+  svs.rows[1].erase(svs.rows[1].end() - 2);
+  svs.finish();
+  Random_model narrow(&svs, c_svc, linear, 2, 1);
+  EXPECT_NE(Support_vector_columns::build(narrow.model), nullptr);
+}
+
 TEST(SupportVectorColumns, HandlesOnlyStrictlyIncreasingIndicesFromZero) {
   const Entries increasing = {{0, 1}, {4, 1}, {-1, 0}};
   const Entries repeated = {{2, 1}, {2, 1}, {-1, 0}};
