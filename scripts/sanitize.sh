@@ -12,6 +12,7 @@ jobs=${TEVRA_JOBS:-$(nproc)}
 # -fno-sanitize-recover, so the first report of either ends the test.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/scripts/lsan-suppressions.txt:print_suppressions=0}
 
 # The extension modules are loaded by Octave, which is not built with the
 # sanitizers, so they stay out of this build. -O1 keeps the compile short on
