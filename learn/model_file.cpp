@@ -181,18 +181,27 @@ bool refuse_support_vector(std::FILE* file, const char* format, int i) {
 bool is_space(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 bool is_line_blank(int c) { return c != '\n' && is_space(c); }
 
-// Reads the next white-space delimited token, of any length, leaving the
-// character that ended it in the stream. False when the file ends first.
-bool read_token(std::FILE* file, std::string* token) {
-  int c;
-  do c = std::getc(file);
-  while (is_space(c));
+// Collects into token the characters from c, the first one after the
+// blanks, up to the next white space or EOF, which is left in the stream.
+// Returns c when the token is empty (c ended it at once), else 0.
+int collect_token(std::FILE* file, int c, std::string* token) {
+  const int first = c;
   token->clear();
   while (c != EOF && !is_space(c)) {
     token->push_back(static_cast<char>(c));
     c = std::getc(file);
   }
   if (c != EOF) std::ungetc(c, file);
+  return token->empty() ? first : 0;
+}
+
+// Reads the next white-space delimited token, of any length, leaving the
+// character that ended it in the stream. False when the file ends first.
+bool read_token(std::FILE* file, std::string* token) {
+  int c;
+  do c = std::getc(file);
+  while (is_space(c));
+  collect_token(file, c, token);
   return !token->empty();
 }
 
@@ -364,13 +373,7 @@ int read_word(std::FILE* file, std::string* token) {
   int c;
   do c = std::getc(file);
   while (is_line_blank(c));
-  token->clear();
-  while (c != EOF && !is_space(c)) {
-    token->push_back(static_cast<char>(c));
-    c = std::getc(file);
-  }
-  if (c != EOF) std::ungetc(c, file);
-  return !token->empty() ? 0 : c;
+  return collect_token(file, c, token);
 }
 
 // Skips white space, blank lines included; false when the file ends first.
